@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Corvane and runs every test: once in a plain build, once
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh"
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+
+"$root/scripts/build.sh" "$root/build"
+ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+
+"$root/scripts/build.sh" "$root/build-asan" -DCORVANE_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
