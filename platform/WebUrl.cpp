@@ -1,0 +1,1228 @@
+#include "WebUrl.h"
+
+#include <QStringEncoder>
+#include <QUrl>
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The parser walks the address one code point at a time through a small state machine, the
+// same one browsers run, so that every odd href found on a page ("\\host", "..%2e/", "?q=é"
+// on a Shift_JIS page ...) ends up in the sitemap spelt exactly as a browser would follow it.
+// Everything the parser stores is already percent-encoded; the href is plain ASCII.
+
+namespace {
+
+using CodePoints = std::u32string;
+using CodePointView = std::u32string_view;
+
+// Stands for "past the end of the input" in the state machine.
+constexpr char32_t EndOfInput = 0xFFFFFFFF;
+
+bool isAsciiDigit(char32_t c) {
+    return c >= '0' && c <= '9';
+}
+bool isAsciiAlpha(char32_t c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isAsciiAlphanumeric(char32_t c) {
+    return isAsciiDigit(c) || isAsciiAlpha(c);
+}
+bool isAsciiHexDigit(char32_t c) {
+    return isAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+char32_t toAsciiLower(char32_t c) {
+    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
+int hexValue(char32_t c) {
+    if (isAsciiDigit(c))
+        return int(c - '0');
+    return int(toAsciiLower(c) - 'a') + 10;
+}
+
+// Whether `text` equals the ASCII `lowerWord`, ignoring ASCII case.
+bool equalsIgnoringCase(CodePointView text, std::string_view lowerWord) {
+    if (text.size() != lowerWord.size())
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (toAsciiLower(text[i]) != char32_t(lowerWord[i]))
+            return false;
+    }
+    return true;
+}
+
+// Turns the UTF-16 of a QString into code points; an unpaired surrogate becomes U+FFFD, as it
+// does when a browser hands the attribute to its URL parser.
+CodePoints toCodePoints(QStringView text) {
+    CodePoints out;
+    out.reserve(size_t(text.size()));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        if (QChar::isHighSurrogate(unit) && i + 1 < text.size() &&
+            QChar::isLowSurrogate(text[i + 1].unicode())) {
+            out += char32_t(QChar::surrogateToUcs4(unit, text[i + 1].unicode()));
+            ++i;
+        } else if (QChar::isSurrogate(unit)) {
+            out += char32_t(0xFFFD);
+        } else {
+            out += char32_t(unit);
+        }
+    }
+    return out;
+}
+
+QString fromCodePoints(CodePointView text) {
+    QString out;
+    out.reserve(qsizetype(text.size()));
+    for (char32_t c : text)
+        out += QChar::fromUcs4(c);
+    return out;
+}
+
+void appendUtf8(QByteArray &out, char32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// Which characters each part of an address must percent-encode. Each set holds the one before
+// it plus a few more, except that the fragment and special-query sets branch off separately.
+// Every non-ASCII byte is encoded in all of them.
+enum class EncodeSet {
+    C0Control,    // opaque paths and opaque hosts: only controls and non-ASCII
+    Fragment,     // after '#'
+    Query,        // after '?' in non-special addresses
+    SpecialQuery, // after '?' in http, https, ws, wss, ftp and file addresses
+    Path,         // path segments
+    Userinfo,     // user name and password
+};
+
+bool inEncodeSet(uchar byte, EncodeSet set) {
+    if (byte < 0x20 || byte > 0x7E)
+        return true;
+    const auto oneOf = [byte](std::string_view chars) {
+        return chars.find(char(byte)) != std::string_view::npos;
+    };
+    switch (set) {
+    case EncodeSet::C0Control:
+        return false;
+    case EncodeSet::Fragment:
+        return oneOf(" \"<>`");
+    case EncodeSet::Query:
+        return oneOf(" \"#<>");
+    case EncodeSet::SpecialQuery:
+        return oneOf(" \"#<>'");
+    case EncodeSet::Path:
+        return oneOf(" \"#<>?^`{}");
+    case EncodeSet::Userinfo:
+        return oneOf(" \"#<>?^`{}/:;=@[\\]|");
+    }
+    return true;
+}
+
+void appendPercentEncodedByte(QString &out, uchar byte, EncodeSet set) {
+    static const char hexDigits[] = "0123456789ABCDEF";
+    if (inEncodeSet(byte, set)) {
+        out += QLatin1Char('%');
+        out += QLatin1Char(hexDigits[byte >> 4]);
+        out += QLatin1Char(hexDigits[byte & 0xF]);
+    } else {
+        out += QLatin1Char(char(byte));
+    }
+}
+
+// Appends `c` as UTF-8, percent-encoding the bytes that `set` holds.
+void appendEncoded(QString &out, char32_t c, EncodeSet set) {
+    if (c < 0x80) {
+        appendPercentEncodedByte(out, uchar(c), set);
+        return;
+    }
+    QByteArray utf8;
+    appendUtf8(utf8, c);
+    for (char byte : utf8)
+        appendPercentEncodedByte(out, uchar(byte), set);
+}
+
+bool isSpecialScheme(const QString &scheme) {
+    return scheme == u"http" || scheme == u"https" || scheme == u"ws" || scheme == u"wss" ||
+           scheme == u"ftp" || scheme == u"file";
+}
+
+// The port a scheme uses when none is written, which the href then leaves out; -1 for none.
+int defaultPort(const QString &scheme) {
+    if (scheme == u"http" || scheme == u"ws")
+        return 80;
+    if (scheme == u"https" || scheme == u"wss")
+        return 443;
+    if (scheme == u"ftp")
+        return 21;
+    return -1;
+}
+
+// "C:" or "C|" (or only "C:" when `normalized`): a drive letter that file addresses keep as
+// the first path segment even through "..".
+bool isWindowsDriveLetter(CodePointView text, bool normalized = false) {
+    return text.size() == 2 && isAsciiAlpha(text[0]) &&
+           (text[1] == ':' || (!normalized && text[1] == '|'));
+}
+
+bool isWindowsDriveLetter(const QString &segment) {
+    return segment.size() == 2 && isAsciiAlpha(segment[0].unicode()) && segment[1] == u':';
+}
+
+// Whether `text` begins with a drive letter that is the whole first segment ("C:", "C:/x",
+// "c|?q"), as opposed to a relative name that merely starts that way ("c:x").
+bool startsWithWindowsDriveLetter(CodePointView text) {
+    if (text.size() < 2 || !isWindowsDriveLetter(text.substr(0, 2)))
+        return false;
+    if (text.size() == 2)
+        return true;
+    const char32_t third = text[2];
+    return third == '/' || third == '\\' || third == '?' || third == '#';
+}
+
+// "." written plainly or as "%2e".
+bool isSingleDotSegment(CodePointView segment) {
+    return segment == U"." || equalsIgnoringCase(segment, "%2e");
+}
+
+// ".." in any mix of plain and "%2e" dots.
+bool isDoubleDotSegment(CodePointView segment) {
+    return segment == U".." || equalsIgnoringCase(segment, ".%2e") ||
+           equalsIgnoringCase(segment, "%2e.") || equalsIgnoringCase(segment, "%2e%2e");
+}
+
+// Code points that may never appear in a host of any address.
+bool isForbiddenHostCodePoint(char32_t c) {
+    switch (c) {
+    case 0x00:
+    case '\t':
+    case '\n':
+    case '\r':
+    case ' ':
+    case '#':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '@':
+    case '[':
+    case '\\':
+    case ']':
+    case '^':
+    case '|':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Code points that may not appear in the domain name of an http-like address.
+bool isForbiddenDomainCodePoint(char32_t c) {
+    return isForbiddenHostCodePoint(c) || c <= 0x1F || c == '%' || c == 0x7F;
+}
+
+// Turns "%XX" back into the byte; a '%' not followed by two hex digits stays as it is.
+// (QByteArray::fromPercentEncoding would make "%zz" into a byte of its own.)
+QByteArray percentDecode(const QByteArray &text) {
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && isAsciiHexDigit(uchar(text[i + 1])) &&
+            isAsciiHexDigit(uchar(text[i + 2]))) {
+            out += char(hexValue(uchar(text[i + 1])) * 16 + hexValue(uchar(text[i + 2])));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// ---- IPv6 -------------------------------------------------------------------------------
+
+using Ipv6Address = std::array<quint16, 8>;
+
+// Parses the text between "[" and "]": hex pieces, at most one "::", and an optional dotted
+// IPv4 tail ("::ffff:1.2.3.4").
+std::optional<Ipv6Address> parseIpv6(CodePointView input) {
+    Ipv6Address address{};
+    int pieceIndex = 0;
+    int compress = -1; // where "::" stood, -1 when there was none
+    size_t pointer = 0;
+    const auto at = [&input](size_t i) { return i < input.size() ? input[i] : EndOfInput; };
+
+    if (at(pointer) == ':') {
+        if (at(pointer + 1) != ':')
+            return std::nullopt;
+        pointer += 2;
+        ++pieceIndex;
+        compress = pieceIndex;
+    }
+
+    while (at(pointer) != EndOfInput) {
+        if (pieceIndex == 8)
+            return std::nullopt;
+        if (at(pointer) == ':') {
+            if (compress != -1)
+                return std::nullopt;
+            ++pointer;
+            ++pieceIndex;
+            compress = pieceIndex;
+            continue;
+        }
+
+        int value = 0;
+        int length = 0;
+        while (length < 4 && isAsciiHexDigit(at(pointer))) {
+            value = value * 0x10 + hexValue(at(pointer));
+            ++pointer;
+            ++length;
+        }
+
+        if (at(pointer) == '.') {
+            // The last 32 bits written as an IPv4 address: go back over the digits just read.
+            if (length == 0)
+                return std::nullopt;
+            pointer -= size_t(length);
+            if (pieceIndex > 6)
+                return std::nullopt;
+            int numbersSeen = 0;
+            while (at(pointer) != EndOfInput) {
+                int ipv4Piece = -1;
+                if (numbersSeen > 0) {
+                    if (at(pointer) == '.' && numbersSeen < 4)
+                        ++pointer;
+                    else
+                        return std::nullopt;
+                }
+                if (!isAsciiDigit(at(pointer)))
+                    return std::nullopt;
+                while (isAsciiDigit(at(pointer))) {
+                    const int number = int(at(pointer) - '0');
+                    if (ipv4Piece == -1)
+                        ipv4Piece = number;
+                    else if (ipv4Piece == 0) // no leading zeros
+                        return std::nullopt;
+                    else
+                        ipv4Piece = ipv4Piece * 10 + number;
+                    if (ipv4Piece > 255)
+                        return std::nullopt;
+                    ++pointer;
+                }
+                address[pieceIndex] = quint16(address[pieceIndex] * 0x100 + ipv4Piece);
+                ++numbersSeen;
+                if (numbersSeen == 2 || numbersSeen == 4)
+                    ++pieceIndex;
+            }
+            if (numbersSeen != 4)
+                return std::nullopt;
+            break;
+        }
+        if (at(pointer) == ':') {
+            ++pointer;
+            if (at(pointer) == EndOfInput)
+                return std::nullopt;
+        } else if (at(pointer) != EndOfInput) {
+            return std::nullopt;
+        }
+        address[pieceIndex] = quint16(value);
+        ++pieceIndex;
+    }
+
+    if (compress != -1) {
+        // Move the pieces after "::" to the end, leaving zeros in between.
+        int swaps = pieceIndex - compress;
+        pieceIndex = 7;
+        while (pieceIndex != 0 && swaps > 0) {
+            std::swap(address[pieceIndex], address[compress + swaps - 1]);
+            --pieceIndex;
+            --swaps;
+        }
+    } else if (pieceIndex != 8) {
+        return std::nullopt;
+    }
+    return address;
+}
+
+// Lower-case hex pieces with the first longest run of two or more zero pieces written "::".
+QString serialiseIpv6(const Ipv6Address &address) {
+    int compress = -1;
+    int longestRun = 1;
+    for (int i = 0; i < 8;) {
+        if (address[i] != 0) {
+            ++i;
+            continue;
+        }
+        int end = i;
+        while (end < 8 && address[end] == 0)
+            ++end;
+        if (end - i > longestRun) {
+            longestRun = end - i;
+            compress = i;
+        }
+        i = end;
+    }
+
+    QString out = QStringLiteral("[");
+    bool ignoreZeros = false;
+    for (int i = 0; i < 8; ++i) {
+        if (ignoreZeros && address[i] == 0)
+            continue;
+        ignoreZeros = false;
+        if (compress == i) {
+            out += i == 0 ? QStringLiteral("::") : QStringLiteral(":");
+            ignoreZeros = true;
+            continue;
+        }
+        out += QString::number(address[i], 16);
+        if (i != 7)
+            out += QLatin1Char(':');
+    }
+    out += QLatin1Char(']');
+    return out;
+}
+
+// ---- IPv4 -------------------------------------------------------------------------------
+
+// One dot-separated part of an IPv4 address: decimal, octal with a leading "0", or hex with
+// "0x". Values beyond 32 bits are clamped, which is enough to reject them later.
+std::optional<quint64> parseIpv4Number(QStringView part) {
+    if (part.isEmpty())
+        return std::nullopt;
+    int radix = 10;
+    if (part.size() >= 2 && part[0] == u'0' && (part[1] == u'x' || part[1] == u'X')) {
+        part = part.mid(2);
+        radix = 16;
+    } else if (part.size() >= 2 && part[0] == u'0') {
+        part = part.mid(1);
+        radix = 8;
+    }
+    constexpr quint64 tooBig = quint64(1) << 40;
+    quint64 value = 0;
+    for (QChar ch : part) {
+        const char32_t c = ch.unicode();
+        int digit = -1;
+        if (radix == 16 && isAsciiHexDigit(c))
+            digit = hexValue(c);
+        else if (radix == 10 && isAsciiDigit(c))
+            digit = int(c - '0');
+        else if (radix == 8 && c >= '0' && c <= '7')
+            digit = int(c - '0');
+        if (digit < 0)
+            return std::nullopt;
+        value = std::min(value * quint64(radix) + quint64(digit), tooBig);
+    }
+    return value;
+}
+
+// Whether a domain's last label is a number, making the whole host an IPv4 address (or a
+// failure): "1.2.3.4", "0x7f.1", "example.09" (which then fails).
+bool endsInNumber(const QString &domain) {
+    QStringList parts = domain.split(u'.');
+    if (parts.last().isEmpty()) {
+        if (parts.size() == 1)
+            return false;
+        parts.removeLast();
+    }
+    const QString &last = parts.last();
+    if (!last.isEmpty() &&
+        std::all_of(last.begin(), last.end(), [](QChar c) { return isAsciiDigit(c.unicode()); }))
+        return true;
+    return parseIpv4Number(last).has_value();
+}
+
+// Parses a host that ends in a number into dotted decimal: "0x7f.1" -> "127.0.0.1".
+std::optional<QString> parseIpv4(const QString &domain) {
+    QStringList parts = domain.split(u'.');
+    if (parts.last().isEmpty() && parts.size() > 1)
+        parts.removeLast();
+    if (parts.size() > 4)
+        return std::nullopt;
+    std::vector<quint64> numbers;
+    for (const QString &part : parts) {
+        const std::optional<quint64> number = parseIpv4Number(part);
+        if (!number)
+            return std::nullopt;
+        numbers.push_back(*number);
+    }
+    // Every part but the last is one byte; the last fills all the bytes that remain.
+    for (size_t i = 0; i + 1 < numbers.size(); ++i) {
+        if (numbers[i] > 255)
+            return std::nullopt;
+    }
+    const size_t count = numbers.size();
+    if (numbers.back() >= (quint64(1) << (8 * (5 - count))))
+        return std::nullopt;
+    quint64 ipv4 = numbers.back();
+    for (size_t i = 0; i + 1 < count; ++i)
+        ipv4 += numbers[i] << (8 * (3 - i));
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg((ipv4 >> 24) & 0xFF)
+        .arg((ipv4 >> 16) & 0xFF)
+        .arg((ipv4 >> 8) & 0xFF)
+        .arg(ipv4 & 0xFF);
+}
+
+// ---- Domain names -----------------------------------------------------------------------
+
+bool isAscii(QStringView text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+bool isZeroWidthJoiner(char32_t c) {
+    return c == 0x200C || c == 0x200D;
+}
+
+// Zero-width joiners in a label are only allowed where they change how the script renders:
+// right after a virama, or (the non-joiner) between two letters that would otherwise join.
+// QUrl::toAce lets them through, so they are checked here.
+bool joinersAllowed(const CodePoints &label) {
+    for (size_t i = 0; i < label.size(); ++i) {
+        if (!isZeroWidthJoiner(label[i]))
+            continue;
+        if (i > 0 && QChar::combiningClass(label[i - 1]) == 9) // virama
+            continue;
+        if (label[i] == 0x200D)
+            return false;
+        // The non-joiner: a left- or dual-joining letter before it and a right- or dual-joining
+        // one after it, with only transparent marks in between.
+        bool joinsBefore = false;
+        for (size_t j = i; j-- > 0;) {
+            const QChar::JoiningType type = QChar::joiningType(label[j]);
+            if (type == QChar::Joining_Transparent)
+                continue;
+            joinsBefore = type == QChar::Joining_Left || type == QChar::Joining_Dual;
+            break;
+        }
+        bool joinsAfter = false;
+        for (size_t j = i + 1; j < label.size(); ++j) {
+            const QChar::JoiningType type = QChar::joiningType(label[j]);
+            if (type == QChar::Joining_Transparent)
+                continue;
+            joinsAfter = type == QChar::Joining_Right || type == QChar::Joining_Dual;
+            break;
+        }
+        if (!joinsBefore || !joinsAfter)
+            return false;
+    }
+    return true;
+}
+
+// Lower-cases a domain and turns internationalised labels into their "xn--" form. Plain ASCII
+// labels are only lower-cased (so "a_b" or "-x" stay as browsers keep them); the others, and
+// ASCII labels that claim to be "xn--" already, go through QUrl::toAce, which maps and checks
+// them. The dots browsers accept between labels include the ideographic and full-width ones.
+std::optional<QString> domainToAscii(const QString &domain) {
+    QString out;
+    QString label;
+    const auto isLabelSeparator = [](char32_t c) {
+        return c == '.' || c == 0x3002 || c == 0xFF0E || c == 0xFF61;
+    };
+    const auto finishLabel = [&out, &label]() -> bool {
+        const bool claimsPunycode = label.startsWith(u"xn--", Qt::CaseInsensitive);
+        if (isAscii(label) && !claimsPunycode) {
+            out += label.toLower();
+        } else {
+            if (!joinersAllowed(toCodePoints(label)))
+                return false;
+            const QByteArray ace = QUrl::toAce(label);
+            if (ace.isEmpty())
+                return false;
+            out += QString::fromLatin1(ace);
+        }
+        label.clear();
+        return true;
+    };
+    const CodePoints codePoints = toCodePoints(domain);
+    for (char32_t c : codePoints) {
+        if (isLabelSeparator(c)) {
+            if (!finishLabel())
+                return std::nullopt;
+            out += QLatin1Char('.');
+        } else {
+            label += QChar::fromUcs4(c);
+        }
+    }
+    if (!finishLabel() || out.isEmpty())
+        return std::nullopt;
+    return out;
+}
+
+// ---- Hosts ------------------------------------------------------------------------------
+
+// The host of a non-special address ("foo://Host/"): kept as written, case included, with
+// only controls and non-ASCII percent-encoded.
+std::optional<QString> parseOpaqueHost(CodePointView input) {
+    QString out;
+    for (char32_t c : input) {
+        if (isForbiddenHostCodePoint(c))
+            return std::nullopt;
+        appendEncoded(out, c, EncodeSet::C0Control);
+    }
+    return out;
+}
+
+// Parses the host between "//" (or "@") and the port or path, returning it as the href
+// spells it: "[v6]", dotted IPv4, an ASCII domain, or an opaque host for non-special schemes.
+std::optional<QString> parseHost(CodePointView input, bool isOpaque) {
+    if (!input.empty() && input.front() == '[') {
+        if (input.back() != ']' || input.size() < 2)
+            return std::nullopt;
+        const std::optional<Ipv6Address> address = parseIpv6(input.substr(1, input.size() - 2));
+        if (!address)
+            return std::nullopt;
+        return serialiseIpv6(*address);
+    }
+    if (isOpaque)
+        return parseOpaqueHost(input);
+
+    // "%41.com" is "a.com": undo percent-encoding on the UTF-8 bytes before anything else.
+    QByteArray utf8;
+    for (char32_t c : input)
+        appendUtf8(utf8, c);
+    const QString domain = QString::fromUtf8(percentDecode(utf8));
+
+    const std::optional<QString> asciiDomain = domainToAscii(domain);
+    if (!asciiDomain)
+        return std::nullopt;
+    for (QChar c : *asciiDomain) {
+        if (isForbiddenDomainCodePoint(c.unicode()))
+            return std::nullopt;
+    }
+    if (endsInNumber(*asciiDomain))
+        return parseIpv4(*asciiDomain);
+    return asciiDomain;
+}
+
+// ---- Query encoding ---------------------------------------------------------------------
+
+// The encoding a query is written in, given the page's: UTF-8 (returned as empty) for an
+// unknown name and for UTF-16, which cannot be put in a URL; the labels browsers treat as
+// windows-1252 ("iso-8859-1", "us-ascii" ...) as windows-1252, whose extra characters
+// (the euro sign and the like) Qt's own Latin-1 lacks.
+QByteArray queryOutputEncoding(const QByteArray &pageEncoding) {
+    const QByteArray name = pageEncoding.trimmed().toLower();
+    if (name.isEmpty() || name == "utf-8" || name == "utf8" || name.startsWith("utf-16") ||
+        name == "unicode" || name == "ucs-2" || name == "unicodefeff" || name == "unicodefffe")
+        return {};
+    static const char *const windows1252Labels[] = {
+        "ansi_x3.4-1968", "ascii",           "cp1252",     "cp819",     "csisolatin1",
+        "ibm819",         "iso-8859-1",      "iso-ir-100", "iso8859-1", "iso88591",
+        "iso_8859-1",     "iso_8859-1:1987", "l1",         "latin1",    "us-ascii",
+        "x-cp1252",
+    };
+    for (const char *label : windows1252Labels) {
+        if (name == label)
+            return QByteArrayLiteral("windows-1252");
+    }
+    if (!QStringEncoder(pageEncoding.constData()).isValid())
+        return {};
+    return pageEncoding;
+}
+
+// Writes a query in `encoding` (empty for UTF-8) and percent-encodes the bytes. A character
+// the encoding has no byte for is written as "&#N;", encoded too, just as a browser submits
+// it. Runs of representable characters are encoded in one go so that encodings with shift
+// states (ISO-2022-JP) stay consistent; each character is first tried on its own, since the
+// replacement byte an encoder substitutes cannot be told apart from a real one.
+QString encodeQuery(const CodePoints &query, const QByteArray &encoding, EncodeSet set) {
+    QString out;
+    const bool allAscii =
+        std::all_of(query.begin(), query.end(), [](char32_t c) { return c < 0x80; });
+    if (encoding.isEmpty() || allAscii) {
+        for (char32_t c : query)
+            appendEncoded(out, c, set);
+        return out;
+    }
+
+    QStringEncoder probe(encoding.constData());
+    QString run;
+    const auto flushRun = [&]() {
+        if (run.isEmpty())
+            return;
+        QStringEncoder encoder(encoding.constData());
+        const QByteArray bytes = encoder(run);
+        for (char byte : bytes)
+            appendPercentEncodedByte(out, uchar(byte), set);
+        run.clear();
+    };
+    const QByteArray name = encoding.toLower();
+    const bool japanese = name == "shift_jis" || name == "euc-jp" || name == "windows-31j";
+    for (char32_t c : query) {
+        if (japanese) {
+            // Browsers write the yen sign and overline of Japanese pages as the bytes that
+            // share ASCII's backslash and tilde, and the minus sign as the full-width hyphen;
+            // ICU's tables have no byte for the first two.
+            if (c == 0x00A5)
+                c = '\\';
+            else if (c == 0x203E)
+                c = '~';
+            else if (c == 0x2212)
+                c = 0xFF0D;
+        }
+        const QString character = QStringView(QChar::fromUcs4(c)).toString();
+        if (c >= 0x80) {
+            probe.resetState();
+            const QByteArray ignored = probe(character);
+            if (probe.hasError()) {
+                flushRun();
+                out += QStringLiteral("%26%23") + QString::number(uint(c)) + QStringLiteral("%3B");
+                continue;
+            }
+        }
+        run += character;
+    }
+    flushRun();
+    return out;
+}
+
+} // namespace
+
+// ---- The parser -------------------------------------------------------------------------
+
+class WebUrl::Parser {
+public:
+    Parser(QStringView input, const WebUrl *base, const QByteArray &queryEncoding)
+        : m_base(base)
+        , m_queryEncoding(queryEncoding) {
+        // Browsers drop leading and trailing spaces and controls, and tabs and newlines
+        // anywhere (a long href wrapped over several lines in the HTML still works).
+        qsizetype begin = 0;
+        qsizetype end = input.size();
+        while (begin < end && input[begin].unicode() <= 0x20)
+            ++begin;
+        while (end > begin && input[end - 1].unicode() <= 0x20)
+            --end;
+        for (char32_t c : toCodePoints(input.mid(begin, end - begin))) {
+            if (c != '\t' && c != '\n' && c != '\r')
+                m_input += c;
+        }
+    }
+
+    std::optional<WebUrl> run();
+
+private:
+    enum class State {
+        SchemeStart,
+        Scheme,
+        NoScheme,
+        SpecialRelativeOrAuthority,
+        PathOrAuthority,
+        Relative,
+        RelativeSlash,
+        SpecialAuthoritySlashes,
+        SpecialAuthorityIgnoreSlashes,
+        Authority,
+        Host,
+        Port,
+        File,
+        FileSlash,
+        FileHost,
+        PathStart,
+        Path,
+        OpaquePath,
+        Query,
+        Fragment,
+    };
+
+    char32_t at(qsizetype i) const {
+        return i >= 0 && i < qsizetype(m_input.size()) ? m_input[size_t(i)] : EndOfInput;
+    }
+    // The input after the current code point.
+    CodePointView remaining() const {
+        const size_t next = size_t(m_pointer + 1);
+        return next < m_input.size() ? CodePointView(m_input).substr(next) : CodePointView();
+    }
+    // The input from the current code point on.
+    CodePointView fromPointer() const {
+        const size_t here = size_t(std::max<qsizetype>(m_pointer, 0));
+        return here < m_input.size() ? CodePointView(m_input).substr(here) : CodePointView();
+    }
+    bool isSpecial() const { return isSpecialScheme(m_url.m_scheme); }
+    // '/' ends a path segment everywhere; in http-like addresses so does '\'.
+    bool isSlash(char32_t c) const { return c == '/' || (c == '\\' && isSpecial()); }
+    void shortenPath();
+    void copyAuthorityFromBase();
+
+    const WebUrl *m_base;
+    QByteArray m_queryEncoding;
+    CodePoints m_input;
+    qsizetype m_pointer = 0;
+    WebUrl m_url;
+};
+
+// Removes the last path segment for "..", except a file address's drive letter ("C:").
+void WebUrl::Parser::shortenPath() {
+    QStringList &path = m_url.m_path;
+    if (m_url.m_scheme == u"file" && path.size() == 1 && isWindowsDriveLetter(path.first()))
+        return;
+    if (!path.isEmpty())
+        path.removeLast();
+}
+
+void WebUrl::Parser::copyAuthorityFromBase() {
+    m_url.m_username = m_base->m_username;
+    m_url.m_password = m_base->m_password;
+    m_url.m_host = m_base->m_host;
+    m_url.m_port = m_base->m_port;
+}
+
+std::optional<WebUrl> WebUrl::Parser::run() {
+    State state = State::SchemeStart;
+    CodePoints buffer;
+    bool atSignSeen = false;
+    bool insideBrackets = false;
+    bool passwordTokenSeen = false;
+    const qsizetype inputSize = qsizetype(m_input.size());
+
+    for (m_pointer = 0;; ++m_pointer) {
+        const char32_t c = at(m_pointer);
+
+        switch (state) {
+        case State::SchemeStart:
+            // A scheme starts with a letter; anything else is a relative reference.
+            if (isAsciiAlpha(c)) {
+                buffer += toAsciiLower(c);
+                state = State::Scheme;
+            } else {
+                state = State::NoScheme;
+                --m_pointer;
+            }
+            break;
+
+        case State::Scheme:
+            if (isAsciiAlphanumeric(c) || c == '+' || c == '-' || c == '.') {
+                buffer += toAsciiLower(c);
+            } else if (c == ':') {
+                m_url.m_scheme = fromCodePoints(buffer);
+                buffer.clear();
+                if (m_url.m_scheme == u"file") {
+                    state = State::File;
+                } else if (isSpecial() && m_base && m_base->m_scheme == m_url.m_scheme) {
+                    // "http:foo" on an http page is relative to the page.
+                    state = State::SpecialRelativeOrAuthority;
+                } else if (isSpecial()) {
+                    state = State::SpecialAuthoritySlashes;
+                } else if (remaining().substr(0, 1) == U"/") {
+                    state = State::PathOrAuthority;
+                    ++m_pointer;
+                } else {
+                    // "mailto:x@y", "javascript:...": no hierarchy at all.
+                    m_url.m_opaquePath = QString();
+                    state = State::OpaquePath;
+                }
+            } else {
+                // Not a scheme after all ("a/b:c", "x y:z"): start over as a relative reference.
+                buffer.clear();
+                state = State::NoScheme;
+                m_pointer = -1;
+            }
+            break;
+
+        case State::NoScheme:
+            // Relative: needs a base, and a base with an opaque path only takes a fragment.
+            if (!m_base || (m_base->m_opaquePath && c != '#'))
+                return std::nullopt;
+            if (m_base->m_opaquePath && c == '#') {
+                m_url.m_scheme = m_base->m_scheme;
+                m_url.m_opaquePath = m_base->m_opaquePath;
+                m_url.m_query = m_base->m_query;
+                m_url.m_fragment = QString();
+                state = State::Fragment;
+            } else if (m_base->m_scheme != u"file") {
+                state = State::Relative;
+                --m_pointer;
+            } else {
+                state = State::File;
+                --m_pointer;
+            }
+            break;
+
+        case State::SpecialRelativeOrAuthority:
+            if (c == '/' && remaining().substr(0, 1) == U"/") {
+                state = State::SpecialAuthorityIgnoreSlashes;
+                ++m_pointer;
+            } else {
+                state = State::Relative;
+                --m_pointer;
+            }
+            break;
+
+        case State::PathOrAuthority:
+            if (c == '/') {
+                state = State::Authority;
+            } else {
+                state = State::Path;
+                --m_pointer;
+            }
+            break;
+
+        case State::Relative:
+            // Everything the reference leaves out comes from the base.
+            m_url.m_scheme = m_base->m_scheme;
+            if (isSlash(c)) {
+                state = State::RelativeSlash;
+            } else {
+                copyAuthorityFromBase();
+                m_url.m_path = m_base->m_path;
+                m_url.m_query = m_base->m_query;
+                if (c == '?') {
+                    m_url.m_query = QString();
+                    state = State::Query;
+                } else if (c == '#') {
+                    m_url.m_fragment = QString();
+                    state = State::Fragment;
+                } else if (c != EndOfInput) {
+                    // A relative path replaces the base's last segment.
+                    m_url.m_query.reset();
+                    shortenPath();
+                    state = State::Path;
+                    --m_pointer;
+                }
+            }
+            break;
+
+        case State::RelativeSlash:
+            if (isSpecial() && (c == '/' || c == '\\')) {
+                state = State::SpecialAuthorityIgnoreSlashes;
+            } else if (c == '/') {
+                state = State::Authority;
+            } else {
+                // "/x": same authority, new path.
+                copyAuthorityFromBase();
+                state = State::Path;
+                --m_pointer;
+            }
+            break;
+
+        case State::SpecialAuthoritySlashes:
+            if (c == '/' && remaining().substr(0, 1) == U"/") {
+                state = State::SpecialAuthorityIgnoreSlashes;
+                ++m_pointer;
+            } else {
+                state = State::SpecialAuthorityIgnoreSlashes;
+                --m_pointer;
+            }
+            break;
+
+        case State::SpecialAuthorityIgnoreSlashes:
+            // "http:////host" and "http:\\host" are both "http://host".
+            if (c != '/' && c != '\\') {
+                state = State::Authority;
+                --m_pointer;
+            }
+            break;
+
+        case State::Authority:
+            if (c == '@') {
+                // Credentials. Only the last '@' ends them; earlier ones belong to the password
+                // or user name and are encoded.
+                if (atSignSeen)
+                    buffer.insert(0, U"%40");
+                atSignSeen = true;
+                for (char32_t codePoint : buffer) {
+                    if (codePoint == ':' && !passwordTokenSeen) {
+                        passwordTokenSeen = true;
+                        continue;
+                    }
+                    appendEncoded(passwordTokenSeen ? m_url.m_password : m_url.m_username,
+                                  codePoint, EncodeSet::Userinfo);
+                }
+                buffer.clear();
+            } else if (c == EndOfInput || c == '/' || c == '?' || c == '#' || isSlash(c)) {
+                // No '@' (any more): what was read is the host, so read it again as such.
+                if (atSignSeen && buffer.empty())
+                    return std::nullopt;
+                m_pointer -= qsizetype(buffer.size()) + 1;
+                buffer.clear();
+                state = State::Host;
+            } else {
+                buffer += c;
+            }
+            break;
+
+        case State::Host:
+            if (c == ':' && !insideBrackets) {
+                if (buffer.empty())
+                    return std::nullopt;
+                const std::optional<QString> host = parseHost(buffer, !isSpecial());
+                if (!host)
+                    return std::nullopt;
+                m_url.m_host = host;
+                buffer.clear();
+                state = State::Port;
+            } else if (c == EndOfInput || c == '/' || c == '?' || c == '#' || isSlash(c)) {
+                --m_pointer;
+                // "http://" and "http:///x" have no host, which http-like addresses need.
+                if (isSpecial() && buffer.empty())
+                    return std::nullopt;
+                const std::optional<QString> host = parseHost(buffer, !isSpecial());
+                if (!host)
+                    return std::nullopt;
+                m_url.m_host = host;
+                buffer.clear();
+                state = State::PathStart;
+            } else {
+                if (c == '[')
+                    insideBrackets = true;
+                else if (c == ']')
+                    insideBrackets = false;
+                buffer += c;
+            }
+            break;
+
+        case State::Port:
+            if (isAsciiDigit(c)) {
+                buffer += c;
+            } else if (c == EndOfInput || c == '/' || c == '?' || c == '#' || isSlash(c)) {
+                if (!buffer.empty()) {
+                    // Leading zeros are allowed ("0080" is 80); only the value counts.
+                    int port = 0;
+                    for (char32_t digit : buffer) {
+                        port = port * 10 + int(digit - '0');
+                        if (port > 65535)
+                            return std::nullopt;
+                    }
+                    m_url.m_port = port == defaultPort(m_url.m_scheme) ? -1 : port;
+                    buffer.clear();
+                }
+                state = State::PathStart;
+                --m_pointer;
+            } else {
+                return std::nullopt;
+            }
+            break;
+
+        case State::File:
+            m_url.m_scheme = QStringLiteral("file");
+            m_url.m_host = QString();
+            if (c == '/' || c == '\\') {
+                state = State::FileSlash;
+            } else if (m_base && m_base->m_scheme == u"file") {
+                m_url.m_host = m_base->m_host;
+                m_url.m_path = m_base->m_path;
+                m_url.m_query = m_base->m_query;
+                if (c == '?') {
+                    m_url.m_query = QString();
+                    state = State::Query;
+                } else if (c == '#') {
+                    m_url.m_fragment = QString();
+                    state = State::Fragment;
+                } else if (c != EndOfInput) {
+                    m_url.m_query.reset();
+                    // "C:/x" relative to a file page starts a new path from that drive.
+                    if (!startsWithWindowsDriveLetter(fromPointer()))
+                        shortenPath();
+                    else
+                        m_url.m_path.clear();
+                    state = State::Path;
+                    --m_pointer;
+                }
+            } else {
+                state = State::Path;
+                --m_pointer;
+            }
+            break;
+
+        case State::FileSlash:
+            if (c == '/' || c == '\\') {
+                state = State::FileHost;
+            } else {
+                if (m_base && m_base->m_scheme == u"file") {
+                    m_url.m_host = m_base->m_host;
+                    // "/x" on a page under "C:" stays on that drive.
+                    if (!startsWithWindowsDriveLetter(fromPointer()) && !m_base->m_path.isEmpty() &&
+                        isWindowsDriveLetter(m_base->m_path.first()))
+                        m_url.m_path.append(m_base->m_path.first());
+                }
+                state = State::Path;
+                --m_pointer;
+            }
+            break;
+
+        case State::FileHost:
+            if (c == EndOfInput || c == '/' || c == '\\' || c == '?' || c == '#') {
+                --m_pointer;
+                if (isWindowsDriveLetter(buffer)) {
+                    // "file://C:/x": the drive letter is the path, not a host. The buffer is
+                    // kept for the path state to use.
+                    state = State::Path;
+                } else if (buffer.empty()) {
+                    m_url.m_host = QString();
+                    state = State::PathStart;
+                } else {
+                    std::optional<QString> host = parseHost(buffer, false);
+                    if (!host)
+                        return std::nullopt;
+                    if (*host == u"localhost")
+                        host = QString();
+                    m_url.m_host = host;
+                    buffer.clear();
+                    state = State::PathStart;
+                }
+            } else {
+                buffer += c;
+            }
+            break;
+
+        case State::PathStart:
+            if (isSpecial()) {
+                state = State::Path;
+                if (c != '/' && c != '\\')
+                    --m_pointer;
+            } else if (c == '?') {
+                m_url.m_query = QString();
+                state = State::Query;
+            } else if (c == '#') {
+                m_url.m_fragment = QString();
+                state = State::Fragment;
+            } else if (c != EndOfInput) {
+                state = State::Path;
+                if (c != '/')
+                    --m_pointer;
+            }
+            break;
+
+        case State::Path:
+            if (c == EndOfInput || isSlash(c) || c == '?' || c == '#') {
+                // A segment is complete: resolve "." and "..", keep anything else.
+                const bool slashFollows = isSlash(c);
+                if (isDoubleDotSegment(buffer)) {
+                    shortenPath();
+                    if (!slashFollows)
+                        m_url.m_path.append(QString()); // "a/b/.." is "a/"
+                } else if (isSingleDotSegment(buffer)) {
+                    if (!slashFollows)
+                        m_url.m_path.append(QString()); // "a/." is "a/"
+                } else {
+                    QString segment = fromCodePoints(buffer);
+                    if (m_url.m_scheme == u"file" && m_url.m_path.isEmpty() &&
+                        isWindowsDriveLetter(buffer))
+                        segment[1] = u':'; // "C|" is "C:"
+                    m_url.m_path.append(segment);
+                }
+                buffer.clear();
+                if (c == '?') {
+                    m_url.m_query = QString();
+                    state = State::Query;
+                } else if (c == '#') {
+                    m_url.m_fragment = QString();
+                    state = State::Fragment;
+                }
+            } else {
+                // The buffer holds the segment already encoded, so that "%2e" is recognised
+                // as a dot above and an existing "%20" is left alone.
+                QString encoded;
+                appendEncoded(encoded, c, EncodeSet::Path);
+                buffer += toCodePoints(encoded);
+            }
+            break;
+
+        case State::OpaquePath:
+            if (c == '?') {
+                m_url.m_query = QString();
+                state = State::Query;
+            } else if (c == '#') {
+                m_url.m_fragment = QString();
+                state = State::Fragment;
+            } else if (c != EndOfInput) {
+                appendEncoded(*m_url.m_opaquePath, c, EncodeSet::C0Control);
+            }
+            break;
+
+        case State::Query:
+            // The query is collected whole, then encoded: in the page's encoding for http-like
+            // addresses (but never for WebSocket ones), in UTF-8 for all others.
+            if (c == EndOfInput || c == '#') {
+                const bool pageEncoding =
+                    isSpecial() && m_url.m_scheme != u"ws" && m_url.m_scheme != u"wss";
+                const QByteArray encoding =
+                    pageEncoding ? queryOutputEncoding(m_queryEncoding) : QByteArray();
+                *m_url.m_query += encodeQuery(
+                    buffer, encoding, isSpecial() ? EncodeSet::SpecialQuery : EncodeSet::Query);
+                buffer.clear();
+                if (c == '#') {
+                    m_url.m_fragment = QString();
+                    state = State::Fragment;
+                }
+            } else {
+                buffer += c;
+            }
+            break;
+
+        case State::Fragment:
+            if (c != EndOfInput)
+                appendEncoded(*m_url.m_fragment, c, EncodeSet::Fragment);
+            break;
+        }
+
+        if (m_pointer >= inputSize)
+            break;
+    }
+
+    m_url.serialise();
+    return m_url;
+}
+
+// ---- WebUrl -----------------------------------------------------------------------------
+
+std::optional<WebUrl> WebUrl::parse(QStringView input, const WebUrl *base,
+                                    const QByteArray &queryEncoding) {
+    return Parser(input, base, queryEncoding).run();
+}
+
+void WebUrl::serialise() {
+    QString href = m_scheme + QLatin1Char(':');
+    if (m_host) {
+        href += QStringLiteral("//");
+        if (!m_username.isEmpty() || !m_password.isEmpty()) {
+            href += m_username;
+            if (!m_password.isEmpty())
+                href += QLatin1Char(':') + m_password;
+            href += QLatin1Char('@');
+        }
+        href += *m_host;
+        if (m_port >= 0)
+            href += QLatin1Char(':') + QString::number(m_port);
+    }
+    if (m_opaquePath) {
+        href += *m_opaquePath;
+    } else {
+        // Without a host, a path starting "//" would read back as one: "web+x:/.//p".
+        if (!m_host && m_path.size() > 1 && m_path.first().isEmpty())
+            href += QStringLiteral("/.");
+        for (const QString &segment : m_path)
+            href += QLatin1Char('/') + segment;
+    }
+    if (m_query)
+        href += QLatin1Char('?') + *m_query;
+    if (m_fragment)
+        href += QLatin1Char('#') + *m_fragment;
+    m_href = href;
+    m_schemeEnd = m_scheme.size();
+}
+
+QString WebUrl::scheme() const {
+    return m_scheme;
+}
+
+bool WebUrl::isSpecial() const {
+    return isSpecialScheme(m_scheme);
+}
