@@ -1,0 +1,149 @@
+#include "NetworkHtmlEngine.h"
+
+#include "HtmlLinks.h"
+#include "PageDecoder.h"
+#include "WebUrl.h"
+
+#include <QFutureWatcher>
+#include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
+#include <QNetworkReply>
+#include <QPromise>
+#include <QTimer>
+
+namespace {
+
+const QByteArray userAgent = QByteArrayLiteral("Corvane/" CORVANE_VERSION);
+constexpr int maxRedirects = 10;
+
+struct ReplyDeleter {
+    void operator()(QNetworkReply *reply) const {
+        reply->disconnect();
+        reply->abort();
+        delete reply;
+    }
+};
+
+// A page being loaded: the reply's bytes are gathered on the window's thread, then decoded
+// and parsed on the engine's pool; the document completes when the links are back.
+class NetworkDocument final : public QObject, public HtmlDocument {
+public:
+    NetworkDocument(QNetworkAccessManager &network, QThreadPool &parsers, const FetchLimits &limits,
+                    const QUrl &url)
+        : m_parsers(parsers)
+        , m_maxBodyBytes(limits.maxBodyBytes)
+        , m_end(limits.total) {
+        QNetworkRequest request(url);
+        request.setHeader(QNetworkRequest::UserAgentHeader, userAgent);
+        request.setRawHeader("Accept", "text/html,application/xhtml+xml,*/*;q=0.8");
+        // Browsers follow every redirect, https to http included, up to a limit.
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::UserVerifiedRedirectPolicy);
+        request.setMaximumRedirectsAllowed(maxRedirects);
+        request.setTransferTimeout(int(limits.stall.count()));
+        m_reply.reset(network.get(request));
+        connect(m_reply.get(), &QNetworkReply::redirected, m_reply.get(),
+                &QNetworkReply::redirectAllowed);
+        connect(m_reply.get(), &QNetworkReply::readyRead, this, &NetworkDocument::gather);
+        connect(m_reply.get(), &QNetworkReply::finished, this, &NetworkDocument::loaded);
+
+        m_deadline.setSingleShot(true);
+        connect(&m_deadline, &QTimer::timeout, this, [this] { complete({}); });
+        m_deadline.start(limits.total); // covers the parse as well
+        connect(&m_parse, &QFutureWatcherBase::finished, this, [this] {
+            complete(m_parse.future().resultCount() ? m_parse.result() : QStringList());
+        });
+    }
+
+    QString readyState() const override {
+        return m_complete ? QStringLiteral("complete") : QStringLiteral("loading");
+    }
+    QStringList links() const override { return m_links; }
+
+private:
+    void gather() {
+        m_body += m_reply->read(m_maxBodyBytes - m_body.size());
+        if (m_body.size() >= m_maxBodyBytes)
+            parse(); // the rest of an oversized page is not read
+    }
+
+    void loaded() {
+        const QNetworkReply::NetworkError error = m_reply->error();
+        // An HTTP error status still comes with the page the server sent; a connection that
+        // failed or timed out has no page at all.
+        const bool answered =
+            m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() &&
+            error != QNetworkReply::OperationCanceledError && error != QNetworkReply::TimeoutError;
+        if (!answered) {
+            complete({});
+            return;
+        }
+        gather();
+        parse();
+    }
+
+    void parse() {
+        if (!m_reply)
+            return;
+        const QByteArray contentType =
+            m_reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
+        // Links resolve against the address of the last redirect.
+        const QString finalUrl = QString::fromUtf8(m_reply->url().toEncoded());
+        m_reply.reset();
+
+        auto promise = std::make_shared<QPromise<QStringList>>();
+        m_parse.setFuture(promise->future());
+        m_parsers.start([promise, body = std::move(m_body), contentType, finalUrl, end = m_end] {
+            promise->start();
+            const DecodedPage page = decodePage(body, contentType);
+            promise->addResult(page.isHtml ? extractLinks(page.text, finalUrl, page.encoding, end)
+                                           : QStringList());
+            promise->finish();
+        });
+    }
+
+    void complete(const QStringList &links) {
+        if (m_complete)
+            return;
+        m_reply.reset();
+        m_deadline.stop();
+        m_links = links;
+        m_complete = true;
+    }
+
+    QThreadPool &m_parsers;
+    const qint64 m_maxBodyBytes;
+    const QDeadlineTimer m_end;
+    std::unique_ptr<QNetworkReply, ReplyDeleter> m_reply;
+    QByteArray m_body;
+    QTimer m_deadline;
+    QFutureWatcher<QStringList> m_parse;
+    QStringList m_links;
+    bool m_complete = false;
+};
+
+} // namespace
+
+NetworkHtmlEngine::NetworkHtmlEngine(FetchLimits limits, ProxyMode proxy)
+    : m_limits(limits)
+    , m_network(std::make_unique<QNetworkAccessManager>()) {
+    if (proxy == ProxyMode::System)
+        QNetworkProxyFactory::setUseSystemConfiguration(true);
+    else
+        m_network->setProxy(QNetworkProxy::NoProxy);
+}
+
+NetworkHtmlEngine::~NetworkHtmlEngine() {
+    m_parsers.waitForDone();
+}
+
+std::unique_ptr<HtmlDocument> NetworkHtmlEngine::createDocumentFromUrl(const QString &address) {
+    const std::optional<WebUrl> url = WebUrl::parse(address);
+    if (!url || (url->scheme() != u"http" && url->scheme() != u"https"))
+        return nullptr;
+    QUrl target = QUrl::fromEncoded(url->href().toUtf8());
+    target.setFragment(QString());
+    if (!target.isValid())
+        return nullptr;
+    return std::make_unique<NetworkDocument>(*m_network, m_parsers, m_limits, target);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "HtmlDocument.h"
+
+#include <QThreadPool>
+
+#include <chrono>
+#include <memory>
+
+class QNetworkAccessManager;
+
+// Bounds on one page load. The defaults are the program's; tests shorten them.
+struct FetchLimits {
+    std::chrono::milliseconds stall{30'000};  // a load that makes no progress this long ends
+    std::chrono::milliseconds total{120'000}; // no load takes longer than this in all
+    qint64 maxBodyBytes = 16 * 1024 * 1024;   // the part of a body that is parsed
+};
+
+enum class ProxyMode { System, None };
+
+// Loads pages over HTTP and HTTPS with Qt Network, one connection kept alive per server,
+// and parses them off the window's thread. Documents it creates must not outlive it.
+class NetworkHtmlEngine final : public HtmlEngine {
+public:
+    explicit NetworkHtmlEngine(FetchLimits limits = {}, ProxyMode proxy = ProxyMode::System);
+    ~NetworkHtmlEngine() override;
+
+    std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) override;
+
+private:
+    FetchLimits m_limits;
+    std::unique_ptr<QNetworkAccessManager> m_network;
+    QThreadPool m_parsers;
+};
