@@ -1,0 +1,255 @@
+#include "frmCrawler.h"
+
+#include "ClickLabel.h"
+#include "Crawl.h"
+#include "LevelList.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace {
+
+#include "corvane.xpm"
+
+// Layout is given in twips; 15 twips make one pixel at 96 dots per inch.
+constexpr int twipsPerPixel = 15;
+
+void place(QWidget *widget, int left, int top, int width, int height) {
+    widget->setGeometry(left / twipsPerPixel, top / twipsPerPixel, width / twipsPerPixel,
+                        height / twipsPerPixel);
+}
+
+// The window's face, with sans-serif faces of similar metrics where it is missing.
+QFont windowFont(qreal pointSize, QFont::Weight weight) {
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(pointSize);
+    font.setWeight(weight);
+    return font;
+}
+
+QPushButton *button(const QString &text, QWidget *parent) {
+    auto *result = new QPushButton(text, parent);
+    // Enter and Escape press no button of this window.
+    result->setAutoDefault(false);
+    result->setDefault(false);
+    return result;
+}
+
+} // namespace
+
+frmCrawler::frmCrawler(HtmlEngine &engine, const QString &programDirectory, QWidget *parent)
+    : QWidget(parent)
+    , m_engine(engine) {
+    setWindowTitle(QStringLiteral("Corvane"));
+    setWindowIcon(QIcon(QPixmap(corvane_xpm)));
+    setFixedSize(14880 / twipsPerPixel, 8790 / twipsPerPixel);
+    createControls();
+    setTabOrder();
+    txtExport->setText(programDirectory);
+    txtURL->setFocus();
+
+    connect(cmdGo, &QPushButton::clicked, this, &frmCrawler::cmdGo_Click);
+}
+
+frmCrawler::~frmCrawler() = default;
+
+void frmCrawler::createControls() {
+    setFont(windowFont(9.75, QFont::Bold));
+
+    cmdNew = button(QStringLiteral("New"), this);
+    place(cmdNew, 120, 120, 1095, 375);
+    Label2 = new QLabel(QStringLiteral("Web Address:"), this);
+    place(Label2, 2040, 240, 1695, 375);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    txtURL = new QLineEdit(this);
+    place(txtURL, 3600, 120, 5055, 375);
+    cmdGo = button(QStringLiteral("Go"), this);
+    place(cmdGo, 8760, 120, 1095, 375);
+
+    const QFont listFont = windowFont(8.25, QFont::Bold);
+    for (int level = 0; level < levels; ++level) {
+        const int top = 720 + 1080 * level;
+        lstLinks[level] = new LevelList(LevelListModel::Order::Sorted, this);
+        lstLinks[level]->setObjectName(QStringLiteral("lstLinks%1").arg(level));
+        lstLinks[level]->setFont(listFont);
+        place(lstLinks[level], 120, top, 7575, 1035);
+        lstExternal[level] = new LevelList(LevelListModel::Order::AsAdded, this);
+        lstExternal[level]->setObjectName(QStringLiteral("lstExternal%1").arg(level));
+        lstExternal[level]->setFont(listFont);
+        place(lstExternal[level], 7800, top, 6975, 1035);
+    }
+
+    // The panel lies above the lists and covers all twelve while it is shown.
+    fraSitemap = new QGroupBox(QStringLiteral("Sitemap"), this);
+    place(fraSitemap, 120, 720, 14655, 6495);
+    txtSitemap = new QPlainTextEdit(fraSitemap);
+    place(txtSitemap, 120, 240, 12615, 6135);
+    txtSitemap->setFont(windowFont(8.25, QFont::Normal));
+    txtSitemap->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    txtSitemap->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    txtSitemap->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtSitemap->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    fraSitemap->hide();
+
+    Label7 = new QLabel(QStringLiteral("Internal Links:"), this);
+    place(Label7, 120, 7320, 1935, 255);
+    lblInternalLinks = new QLabel(QStringLiteral("0"), this);
+    place(lblInternalLinks, 1680, 7320, 1335, 255);
+    cmbFrequency = new QComboBox(this);
+    cmbFrequency->setEditable(true);
+    cmbFrequency->setInsertPolicy(QComboBox::NoInsert);
+    cmbFrequency->addItems(
+        {QStringLiteral("Daily"), QStringLiteral("Weekly"), QStringLiteral("Monthly")});
+    cmbFrequency->setCurrentIndex(1);
+    place(cmbFrequency, 3120, 7320, 2175, 360);
+    cmdBuild = button(QStringLiteral("Build Sitemap"), this);
+    cmdBuild->setEnabled(false);
+    place(cmdBuild, 5400, 7320, 2175, 375);
+    Label3 = new QLabel(QStringLiteral("External Links:"), this);
+    place(Label3, 120, 7680, 1935, 255);
+    lblExternalLinks = new QLabel(QStringLiteral("0"), this);
+    place(lblExternalLinks, 1680, 7680, 1335, 255);
+    Label1 = new QLabel(QStringLiteral("Export to:"), this);
+    place(Label1, 120, 8040, 2775, 255);
+    txtExport = new QLineEdit(this);
+    place(txtExport, 3000, 8040, 10335, 285);
+    cmdExport = button(QStringLiteral("Export"), this);
+    cmdExport->setEnabled(false);
+    place(cmdExport, 13440, 8040, 1335, 375);
+
+    Label4 = new ClickLabel(QStringLiteral("Application by Quillon"), this);
+    QFont creditFont = font();
+    creditFont.setUnderline(true);
+    Label4->setFont(creditFont);
+    QPalette creditPalette = Label4->palette();
+    creditPalette.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    Label4->setPalette(creditPalette);
+    Label4->setFocusPolicy(Qt::NoFocus);
+    place(Label4, 120, 8520, 4095, 255);
+
+    const std::pair<QWidget *, const char *> names[] = {
+        {cmdNew, "cmdNew"},
+        {Label2, "Label2"},
+        {txtURL, "txtURL"},
+        {cmdGo, "cmdGo"},
+        {fraSitemap, "fraSitemap"},
+        {txtSitemap, "txtSitemap"},
+        {Label7, "Label7"},
+        {lblInternalLinks, "lblInternalLinks"},
+        {cmbFrequency, "cmbFrequency"},
+        {cmdBuild, "cmdBuild"},
+        {Label3, "Label3"},
+        {lblExternalLinks, "lblExternalLinks"},
+        {Label1, "Label1"},
+        {txtExport, "txtExport"},
+        {cmdExport, "cmdExport"},
+        {Label4, "Label4"},
+    };
+    for (const auto &[widget, name] : names)
+        widget->setObjectName(QLatin1String(name));
+}
+
+void frmCrawler::setTabOrder() {
+    // Each focusable control with its place in the keyboard focus order.
+    std::vector<std::pair<int, QWidget *>> order = {
+        {0, txtURL},        {3, cmdGo},   {19, cmdBuild},  {21, txtSitemap},
+        {22, cmbFrequency}, {23, cmdNew}, {25, txtExport}, {26, cmdExport},
+    };
+    const int linkPlaces[levels] = {1, 6, 7, 13, 15, 18};
+    const int externalPlaces[levels] = {8, 9, 10, 14, 16, 17};
+    for (int level = 0; level < levels; ++level) {
+        order.emplace_back(linkPlaces[level], lstLinks[level]);
+        order.emplace_back(externalPlaces[level], lstExternal[level]);
+    }
+    std::sort(order.begin(), order.end());
+    for (std::size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1].second, order[i].second);
+}
+
+void frmCrawler::cmdGo_Click() {
+    // The crawl overwrites its argument; the copy keeps that from reaching the address box.
+    QString strURL = txtURL->text();
+    CrawlSite(strURL);
+}
+
+void frmCrawler::CrawlSite(QString &strURL) {
+    ::CrawlSite(*this, m_engine, strURL);
+}
+
+QString frmCrawler::startAddress() const {
+    return txtURL->text();
+}
+
+SeenText &frmCrawler::seen(Side side) {
+    return side == Side::Internal ? strInternalSeen : strExternalSeen;
+}
+
+void frmCrawler::addLink(Side side, int level, const QString &address) {
+    (side == Side::Internal ? lstLinks : lstExternal)[level]->add(address);
+}
+
+int frmCrawler::linkCount(int level) const {
+    return lstLinks[level]->count();
+}
+
+bool frmCrawler::selectLink(int level, int index) {
+    return lstLinks[level]->select(index);
+}
+
+QString frmCrawler::selectedLink(int level) const {
+    return lstLinks[level]->selectedText();
+}
+
+QLabel *frmCrawler::countLabel(Side side) const {
+    return side == Side::Internal ? lblInternalLinks : lblExternalLinks;
+}
+
+QString frmCrawler::countCaption(Side side) const {
+    return countLabel(side)->text();
+}
+
+void frmCrawler::setCountCaption(Side side, const QString &caption) {
+    countLabel(side)->setText(caption);
+}
+
+void frmCrawler::setBusyPointer(bool busy) {
+    // The hourglass stands over the whole window, its controls included; the default
+    // pointer comes back whatever was in force before, also after crawls within crawls.
+    if (busy && !QApplication::overrideCursor())
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    while (!busy && QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
+}
+
+void frmCrawler::enableBuild() {
+    cmdBuild->setEnabled(true);
+}
+
+bool frmCrawler::pumpEvents(Pump mode) {
+    if (!m_closed) {
+        QCoreApplication::processEvents(mode == Pump::WaitForEvents ? QEventLoop::WaitForMoreEvents
+                                                                    : QEventLoop::AllEvents);
+    }
+    return !m_closed;
+}
+
+void frmCrawler::closeEvent(QCloseEvent *event) {
+    m_closed = true;
+    event->accept();
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "CrawlView.h"
+
+#include <QWidget>
+
+#include <array>
+
+class ClickLabel;
+class HtmlEngine;
+class LevelList;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+// The program's only window. It holds all the state of a run in its controls and in three
+// strings, and runs every command on its own thread; a crawl turns its event queue while it
+// works, so the window stays usable, and every crawl stops when the window is closed.
+class frmCrawler final : public QWidget, public CrawlView {
+    Q_OBJECT
+public:
+    static constexpr int levels = 6;
+
+    // `programDirectory` goes into the export box.
+    frmCrawler(HtmlEngine &engine, const QString &programDirectory, QWidget *parent = nullptr);
+    ~frmCrawler() override;
+
+    void CrawlSite(QString &strURL);
+
+    const QString &internalSeenText() const { return strInternalSeen.text(); }
+    const QString &externalSeenText() const { return strExternalSeen.text(); }
+
+    // CrawlView
+    QString startAddress() const override;
+    SeenText &seen(Side side) override;
+    void addLink(Side side, int level, const QString &address) override;
+    int linkCount(int level) const override;
+    bool selectLink(int level, int index) override;
+    QString selectedLink(int level) const override;
+    QString countCaption(Side side) const override;
+    void setCountCaption(Side side, const QString &caption) override;
+    void setBusyPointer(bool busy) override;
+    void enableBuild() override;
+    bool pumpEvents(Pump mode) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void cmdGo_Click();
+
+    void createControls();
+    void setTabOrder();
+    QLabel *countLabel(Side side) const;
+
+    HtmlEngine &m_engine;
+    bool m_closed = false;
+
+    QPushButton *cmdNew;
+    QLabel *Label2;
+    QLineEdit *txtURL;
+    QPushButton *cmdGo;
+    std::array<LevelList *, levels> lstLinks;
+    std::array<LevelList *, levels> lstExternal;
+    QGroupBox *fraSitemap;
+    QPlainTextEdit *txtSitemap;
+    QLabel *Label7;
+    QLabel *lblInternalLinks;
+    QComboBox *cmbFrequency;
+    QPushButton *cmdBuild;
+    QLabel *Label3;
+    QLabel *lblExternalLinks;
+    QLabel *Label1;
+    QLineEdit *txtExport;
+    QPushButton *cmdExport;
+    ClickLabel *Label4;
+
+    SeenText strInternalSeen;
+    SeenText strExternalSeen;
+    QString strSitemap;
+};
