@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// The maker's home page: named in every sitemap and opened by the window's credit label.
+inline const QString makerHomePage = QStringLiteral("http://www.quillon.example/corvane/");
+
+// The window as the sitemap builder uses it: the start address and the internal level
+// lists, walked by selecting each entry in turn.
+class SitemapView {
+public:
+    virtual ~SitemapView() = default;
+
+    virtual QString startAddress() const = 0;
+    virtual int linkCount(int level) const = 0;
+    virtual bool selectLink(int level, int index) = 0;
+    virtual QString selectedLink(int level) const = 0;
+};
+
+// The sitemap document of the start address and the internal lists of levels 0 to 5, every
+// entry with `frequency` as its change frequency. Each non-empty list ends with its last
+// entry selected. Lines end in CR LF; the text ends with "</urlset>".
+QString BuildSitemap(SitemapView &view, const QString &frequency);
