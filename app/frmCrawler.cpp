@@ -2,18 +2,25 @@
 
 #include "ClickLabel.h"
 #include "Crawl.h"
+#include "DesktopOpener.h"
+#include "Export.h"
+#include "FileSystem.h"
 #include "LevelList.h"
+#include "MessageBox.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
 
 #include <algorithm>
 #include <utility>
@@ -53,9 +60,9 @@ QPushButton *button(const QString &text, QWidget *parent) {
 
 } // namespace
 
-frmCrawler::frmCrawler(HtmlEngine &engine, const QString &programDirectory, QWidget *parent)
+frmCrawler::frmCrawler(const Seams &seams, const QString &programDirectory, QWidget *parent)
     : QWidget(parent)
-    , m_engine(engine) {
+    , m_seams(seams) {
     setWindowTitle(QStringLiteral("Corvane"));
     setWindowIcon(QIcon(QPixmap(corvane_xpm)));
     setFixedSize(14880 / twipsPerPixel, 8790 / twipsPerPixel);
@@ -65,6 +72,11 @@ frmCrawler::frmCrawler(HtmlEngine &engine, const QString &programDirectory, QWid
     txtURL->setFocus();
 
     connect(cmdGo, &QPushButton::clicked, this, &frmCrawler::cmdGo_Click);
+    connect(cmdNew, &QPushButton::clicked, this, &frmCrawler::cmdNew_Click);
+    connect(cmdBuild, &QPushButton::clicked, this, &frmCrawler::cmdBuild_Click);
+    connect(cmdExport, &QPushButton::clicked, this, &frmCrawler::cmdExport_Click);
+    connect(Label4, &ClickLabel::clicked, this, &frmCrawler::Label4_Click);
+    txtSitemap->installEventFilter(this);
 }
 
 frmCrawler::~frmCrawler() = default;
@@ -189,7 +201,100 @@ void frmCrawler::cmdGo_Click() {
 }
 
 void frmCrawler::CrawlSite(QString &strURL) {
-    ::CrawlSite(*this, m_engine, strURL);
+    ::CrawlSite(*this, m_seams.engine, strURL);
+}
+
+void frmCrawler::cmdNew_Click() {
+    for (int level = 0; level < levels; ++level) {
+        lstLinks[level]->clear();
+        lstExternal[level]->clear();
+    }
+    txtSitemap->setPlainText(QString());
+    strSitemap.clear();
+    fraSitemap->hide();
+    cmdBuild->setEnabled(false);
+    cmdBuild->setText(QStringLiteral("Build Sitemap"));
+    lblInternalLinks->setText(QStringLiteral("0"));
+    lblExternalLinks->setText(QStringLiteral("0"));
+}
+
+void frmCrawler::cmdBuild_Click() {
+    // The caption is the state of the toggle: only the first press after a crawl builds.
+    const QString caption = cmdBuild->text();
+    if (caption == u"Build Sitemap") {
+        cmdBuild->setText(QStringLiteral("Hide Sitemap"));
+        BuildSitemap(cmbFrequency->currentText());
+        fraSitemap->show();
+        cmdExport->setEnabled(true);
+    } else if (caption == u"Hide Sitemap") {
+        cmdBuild->setText(QStringLiteral("Show Sitemap"));
+        fraSitemap->hide();
+    } else {
+        cmdBuild->setText(QStringLiteral("Hide Sitemap"));
+        fraSitemap->show();
+    }
+}
+
+void frmCrawler::BuildSitemap(const QString &frequency) {
+    strSitemap = ::BuildSitemap(*this, frequency);
+    txtSitemap->setPlainText(strSitemap);
+}
+
+void frmCrawler::cmdExport_Click() {
+    const ExportResult result = ExportSitemap(m_seams.files, txtExport->text(), strSitemap);
+    switch (result.outcome) {
+    case ExportResult::Outcome::Written:
+        break;
+    case ExportResult::Outcome::NoSuchDirectory:
+        m_seams.messages.show(QStringLiteral("Directory doesn't exist - please check and re-type"));
+        break;
+    case ExportResult::Outcome::WriteFailed:
+        m_seams.messages.show(
+            QStringLiteral("Could not write %1: %2").arg(result.file, result.reason));
+        break;
+    }
+}
+
+bool frmCrawler::DirExists(const QString &DirName) {
+    return m_seams.files.DirExists(DirName);
+}
+
+void frmCrawler::Label4_Click() {
+    OpenURL(makerHomePage);
+}
+
+void frmCrawler::OpenURL(const QString &URL) {
+    m_seams.opener.open(URL);
+}
+
+void frmCrawler::txtSitemap_KeyUp(int keyCode, int modifiers) {
+    constexpr int keyA = 65;
+    constexpr int ctrlOnly = 2;
+    if (keyCode != keyA || modifiers != ctrlOnly)
+        return;
+    QTextCursor cursor = txtSitemap->textCursor();
+    cursor.setPosition(0);
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    txtSitemap->setTextCursor(cursor);
+}
+
+bool frmCrawler::eventFilter(QObject *watched, QEvent *event) {
+    if (watched != txtSitemap)
+        return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyRelease) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const Qt::KeyboardModifiers held = key->modifiers();
+        const int modifiers = (held & Qt::ShiftModifier ? 1 : 0) |
+                              (held & Qt::ControlModifier ? 2 : 0) |
+                              (held & Qt::AltModifier ? 4 : 0);
+        txtSitemap_KeyUp(key->key(), modifiers);
+    } else if (event->type() == QEvent::KeyPress &&
+               static_cast<QKeyEvent *>(event)->matches(QKeySequence::SelectAll)) {
+        // The whole text is selected when A comes up with Ctrl still held, not when it goes
+        // down: releasing Ctrl first selects nothing.
+        return true;
+    }
+    return false;
 }
 
 QString frmCrawler::startAddress() const {

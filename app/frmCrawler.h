@@ -1,13 +1,17 @@
 #pragma once
 
 #include "CrawlView.h"
+#include "Sitemap.h"
 
 #include <QWidget>
 
 #include <array>
 
 class ClickLabel;
+class DesktopOpener;
+class FileSystem;
 class HtmlEngine;
+class MessageBox;
 class LevelList;
 class QComboBox;
 class QGroupBox;
@@ -19,16 +23,28 @@ class QPushButton;
 // The program's only window. It holds all the state of a run in its controls and in three
 // strings, and runs every command on its own thread; a crawl turns its event queue while it
 // works, so the window stays usable, and every crawl stops when the window is closed.
-class frmCrawler final : public QWidget, public CrawlView {
+class frmCrawler final : public QWidget, public CrawlView, public SitemapView {
     Q_OBJECT
 public:
     static constexpr int levels = 6;
 
+    // What the window reaches the outside world through; all must outlive it.
+    struct Seams {
+        HtmlEngine &engine;
+        FileSystem &files;
+        MessageBox &messages;
+        DesktopOpener &opener;
+    };
+
     // `programDirectory` goes into the export box.
-    frmCrawler(HtmlEngine &engine, const QString &programDirectory, QWidget *parent = nullptr);
+    frmCrawler(const Seams &seams, const QString &programDirectory, QWidget *parent = nullptr);
     ~frmCrawler() override;
 
     void CrawlSite(QString &strURL);
+    void BuildSitemap(const QString &frequency);
+    bool DirExists(const QString &DirName);
+    void OpenURL(const QString &URL);
+    const QString &sitemapText() const { return strSitemap; }
 
     const QString &internalSeenText() const { return strInternalSeen.text(); }
     const QString &externalSeenText() const { return strExternalSeen.text(); }
@@ -48,15 +64,22 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void cmdGo_Click();
+    void cmdNew_Click();
+    void cmdBuild_Click();
+    void cmdExport_Click();
+    void Label4_Click();
+    // `modifiers`: Shift 1, Ctrl 2, Alt 4.
+    void txtSitemap_KeyUp(int keyCode, int modifiers);
 
     void createControls();
     void setTabOrder();
     QLabel *countLabel(Side side) const;
 
-    HtmlEngine &m_engine;
+    Seams m_seams;
     bool m_closed = false;
 
     QPushButton *cmdNew;

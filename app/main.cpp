@@ -1,4 +1,7 @@
+#include "DesktopOpener.h"
+#include "FileSystem.h"
 #include "NetworkHtmlEngine.h"
+#include "WidgetMessageBox.h"
 #include "frmCrawler.h"
 
 #include <QApplication>
@@ -9,7 +12,10 @@ int main(int argc, char *argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
 
     NetworkHtmlEngine engine;
-    frmCrawler window(engine, QCoreApplication::applicationDirPath());
+    DiskFileSystem files;
+    WidgetMessageBox messages;
+    SystemDesktopOpener opener;
+    frmCrawler window({engine, files, messages, opener}, QCoreApplication::applicationDirPath());
     window.show();
     return app.exec();
 }

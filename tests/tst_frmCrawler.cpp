@@ -1,5 +1,6 @@
 #include "HttpServer.h"
 #include "NetworkHtmlEngine.h"
+#include "WindowTest.h"
 #include "frmCrawler.h"
 
 #include <QAbstractItemModel>
@@ -16,83 +17,6 @@
 #include <QTimer>
 
 #include <memory>
-
-using Pages = QMap<QString, QStringList>;
-
-namespace {
-
-// Pages of a test's own making, complete at once. An address that is not among them cannot
-// be requested, as the real engine refuses a mailto: address.
-class FakeEngine final : public HtmlEngine {
-public:
-    std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) override {
-        requested.append(address);
-        if (!pages.contains(address))
-            return nullptr;
-        return std::make_unique<FakeDocument>(pages.value(address));
-    }
-
-    Pages pages;
-    QStringList requested;
-
-private:
-    struct FakeDocument final : HtmlDocument {
-        explicit FakeDocument(QStringList links)
-            : m_links(std::move(links)) {}
-        QString readyState() const override { return QStringLiteral("complete"); }
-        QStringList links() const override { return m_links; }
-        QStringList m_links;
-    };
-};
-
-const QString programDirectory = QStringLiteral("/opt/corvane-test");
-
-template <typename T> T *control(QWidget &window, const QString &name) {
-    T *widget = window.findChild<T *>(name);
-    if (!widget)
-        qFatal("no control %s", qPrintable(name));
-    return widget;
-}
-
-QStringList entries(QWidget &window, const QString &list) {
-    const QAbstractItemModel *model = control<QListView>(window, list)->model();
-    QStringList result;
-    for (int row = 0; row < model->rowCount(); ++row)
-        result.append(model->index(row, 0).data().toString());
-    return result;
-}
-
-// Every filed link as "L<level> address" (internal) or "E<level> address" (external), list by
-// list in the lists' own order.
-QStringList filed(QWidget &window) {
-    QStringList result;
-    for (int level = 0; level < frmCrawler::levels; ++level) {
-        for (const QString &entry : entries(window, QStringLiteral("lstLinks%1").arg(level)))
-            result.append(QStringLiteral("L%1 %2").arg(level).arg(entry));
-        for (const QString &entry : entries(window, QStringLiteral("lstExternal%1").arg(level)))
-            result.append(QStringLiteral("E%1 %2").arg(level).arg(entry));
-    }
-    return result;
-}
-
-QString counts(QWidget &window) {
-    return control<QLabel>(window, QStringLiteral("lblInternalLinks"))->text() + u'/' +
-           control<QLabel>(window, QStringLiteral("lblExternalLinks"))->text();
-}
-
-void pressGo(QWidget &window, const QString &address) {
-    control<QLineEdit>(window, QStringLiteral("txtURL"))->setText(address);
-    QTest::mouseClick(control<QPushButton>(window, QStringLiteral("cmdGo")), Qt::LeftButton);
-}
-
-QStringList targets(const HttpServer &server) {
-    QStringList result;
-    for (const QByteArray &target : server.targets())
-        result.append(QString::fromLatin1(target));
-    return result;
-}
-
-} // namespace
 
 class tst_frmCrawler : public QObject {
     Q_OBJECT
@@ -125,6 +49,9 @@ private:
 
     std::unique_ptr<HttpServer> m_server;
     std::unique_ptr<HtmlEngine> m_engine;
+    DiskFileSystem m_files;
+    RecordingMessageBox m_messages;
+    SystemDesktopOpener m_opener;
     FakeEngine *m_fake = nullptr;
     std::unique_ptr<frmCrawler> m_window;
 };
@@ -135,7 +62,8 @@ void tst_frmCrawler::init() {
     auto fake = std::make_unique<FakeEngine>();
     m_fake = fake.get();
     m_engine = std::move(fake);
-    m_window = std::make_unique<frmCrawler>(*m_engine, programDirectory);
+    m_window = std::make_unique<frmCrawler>(
+        frmCrawler::Seams{*m_engine, m_files, m_messages, m_opener}, programDirectory);
     m_window->show();
 }
 
@@ -151,7 +79,8 @@ void tst_frmCrawler::useNetwork(FetchLimits limits) {
     m_window.reset();
     m_fake = nullptr;
     m_engine = std::make_unique<NetworkHtmlEngine>(limits, ProxyMode::None);
-    m_window = std::make_unique<frmCrawler>(*m_engine, programDirectory);
+    m_window = std::make_unique<frmCrawler>(
+        frmCrawler::Seams{*m_engine, m_files, m_messages, m_opener}, programDirectory);
     m_window->show();
 }
 
@@ -414,13 +343,6 @@ void tst_frmCrawler::harvestRules() {
 }
 
 namespace {
-
-QByteArray linksPage(const QStringList &hrefs) {
-    QByteArray html = "<!DOCTYPE html><html><head><title>t</title></head><body>";
-    for (const QString &href : hrefs)
-        html += "<p><a href=\"" + href.toUtf8() + "\">link</a></p>";
-    return html + "</body></html>";
-}
 
 // A site five levels deep: the start page links b and a; a and b link c and d; and so on down
 // to k and l, which only level-5 links reach.
