@@ -16,11 +16,13 @@ namespace {
 const QByteArray userAgent = QByteArrayLiteral("Corvane/" CORVANE_VERSION);
 constexpr int maxRedirects = 10;
 
+// A reply is often let go in a slot of its own readyRead or finished, where Qt still uses it
+// once the slot returns: it goes once control is back in the event loop.
 struct ReplyDeleter {
     void operator()(QNetworkReply *reply) const {
         reply->disconnect();
         reply->abort();
-        delete reply;
+        reply->deleteLater();
     }
 };
 
@@ -30,29 +32,18 @@ class NetworkDocument final : public QObject, public HtmlDocument {
 public:
     NetworkDocument(QNetworkAccessManager &network, QThreadPool &parsers, const FetchLimits &limits,
                     const QUrl &url)
-        : m_parsers(parsers)
+        : m_network(network)
+        , m_parsers(parsers)
+        , m_stall(limits.stall)
         , m_maxBodyBytes(limits.maxBodyBytes)
         , m_end(limits.total) {
-        QNetworkRequest request(url);
-        request.setHeader(QNetworkRequest::UserAgentHeader, userAgent);
-        request.setRawHeader("Accept", "text/html,application/xhtml+xml,*/*;q=0.8");
-        // Browsers follow every redirect, https to http included, up to a limit.
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             QNetworkRequest::UserVerifiedRedirectPolicy);
-        request.setMaximumRedirectsAllowed(maxRedirects);
-        request.setTransferTimeout(int(limits.stall.count()));
-        m_reply.reset(network.get(request));
-        connect(m_reply.get(), &QNetworkReply::redirected, m_reply.get(),
-                &QNetworkReply::redirectAllowed);
-        connect(m_reply.get(), &QNetworkReply::readyRead, this, &NetworkDocument::gather);
-        connect(m_reply.get(), &QNetworkReply::finished, this, &NetworkDocument::loaded);
-
         m_deadline.setSingleShot(true);
         connect(&m_deadline, &QTimer::timeout, this, [this] { complete({}); });
-        m_deadline.start(limits.total); // covers the parse as well
+        m_deadline.start(limits.total); // covers the redirects and the parse as well
         connect(&m_parse, &QFutureWatcherBase::finished, this, [this] {
             complete(m_parse.future().resultCount() ? m_parse.result() : QStringList());
         });
+        request(url);
     }
 
     QString readyState() const override {
@@ -61,7 +52,54 @@ public:
     QStringList links() const override { return m_links; }
 
 private:
+    // Redirects are followed here, one request each: Qt 6.4 following them itself sends the
+    // request after a second redirect several times over, and ends with an empty page.
+    void request(const QUrl &url) {
+        QNetworkRequest request(url);
+        request.setHeader(QNetworkRequest::UserAgentHeader, userAgent);
+        request.setRawHeader("Accept", "text/html,application/xhtml+xml,*/*;q=0.8");
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::ManualRedirectPolicy);
+        request.setTransferTimeout(int(m_stall.count()));
+        m_reply.reset(m_network.get(request));
+        connect(m_reply.get(), &QNetworkReply::readyRead, this, &NetworkDocument::gather);
+        connect(m_reply.get(), &QNetworkReply::finished, this, &NetworkDocument::loaded);
+    }
+
+    // Whether the reply so far is a redirect; its own body is never the document's.
+    bool redirecting() const {
+        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        return (status == 301 || status == 302 || status == 303 || status == 307 ||
+                status == 308) &&
+               m_reply->hasRawHeader("Location");
+    }
+
+    // Browsers follow every redirect, https to http included, up to a limit; one to any other
+    // scheme, or past the limit, leaves them with no page at all.
+    void follow() {
+        const std::optional<WebUrl> from =
+            WebUrl::parse(QString::fromUtf8(m_reply->url().toEncoded()));
+        const std::optional<WebUrl> to =
+            from ? WebUrl::parse(QString::fromUtf8(m_reply->rawHeader("Location")), &*from)
+                 : std::nullopt;
+        if (!to || (to->scheme() != u"http" && to->scheme() != u"https") ||
+            m_redirects == maxRedirects) {
+            complete({});
+            return;
+        }
+        QUrl next = QUrl::fromEncoded(to->href().toUtf8());
+        next.setFragment(QString());
+        if (!next.isValid()) {
+            complete({});
+            return;
+        }
+        ++m_redirects;
+        request(next);
+    }
+
     void gather() {
+        if (redirecting())
+            return;
         m_body += m_reply->read(m_maxBodyBytes - m_body.size());
         if (m_body.size() >= m_maxBodyBytes)
             parse(); // the rest of an oversized page is not read
@@ -76,6 +114,10 @@ private:
             error != QNetworkReply::OperationCanceledError && error != QNetworkReply::TimeoutError;
         if (!answered) {
             complete({});
+            return;
+        }
+        if (redirecting()) {
+            follow();
             return;
         }
         gather();
@@ -111,7 +153,9 @@ private:
         m_complete = true;
     }
 
+    QNetworkAccessManager &m_network;
     QThreadPool &m_parsers;
+    const std::chrono::milliseconds m_stall;
     const qint64 m_maxBodyBytes;
     const QDeadlineTimer m_end;
     std::unique_ptr<QNetworkReply, ReplyDeleter> m_reply;
@@ -119,6 +163,7 @@ private:
     QTimer m_deadline;
     QFutureWatcher<QStringList> m_parse;
     QStringList m_links;
+    int m_redirects = 0; // followed so far
     bool m_complete = false;
 };
 

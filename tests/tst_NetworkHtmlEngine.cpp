@@ -1,0 +1,516 @@
+#include "HttpServer.h"
+#include "NetworkHtmlEngine.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(HttpServer::Response::Kind)
+
+// The engine as the crawl uses it, against a real HTTP server on the loopback: what each
+// document reports as its links, what the server was asked for, and how long a load that goes
+// wrong may hold the crawl up.
+class tst_NetworkHtmlEngine : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void pageLinks_data();
+    void pageLinks();
+    void redirects_data();
+    void redirects();
+    void oversizedPageParsedUpToTheLimit();
+    void failedLoads_data();
+    void failedLoads();
+    void refusedConnection();
+    void unrequestableAddresses_data();
+    void unrequestableAddresses();
+    void addressWithSpacesAround();
+    void pagesShareOneConnection();
+    void requestHeaders();
+    void destroyedWhileWaitingForAnswer();
+    void destroyedWhileLoadingLargePage_data();
+    void destroyedWhileLoadingLargePage();
+    void largePageTiming();
+};
+
+namespace {
+
+// Long enough for any page of these tests to load, even under AddressSanitizer.
+constexpr int loadTimeoutMs = 10'000;
+
+// Short limits for the loads that are meant to fail.
+const FetchLimits shortLimits{300ms, 1000ms};
+
+// `expected` with every entry that starts with '/' made an address on `server`.
+QStringList onServer(const HttpServer &server, const QStringList &expected) {
+    QStringList result;
+    for (const QString &link : expected)
+        result.append(link.startsWith(u'/') ? server.url(link) : link);
+    return result;
+}
+
+quint32 crc32(const QByteArray &data) {
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : data) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void appendLittleEndian(QByteArray &out, quint32 value) {
+    for (int i = 0; i < 4; ++i)
+        out.append(char((value >> (8 * i)) & 0xFF));
+}
+
+// The body as a server sends it with Content-Encoding `coding` ("gzip", "deflate" or none).
+QByteArray encodeBody(const QByteArray &body, const QByteArray &coding) {
+    if (coding.isEmpty())
+        return body;
+    // qCompress gives a 4-byte big-endian length and then a zlib stream, which is what the
+    // "deflate" coding is.
+    const QByteArray zlib = qCompress(body).mid(4);
+    if (coding == "deflate")
+        return zlib;
+    // gzip wraps the same raw deflate data (the zlib stream without its 2-byte header and
+    // 4-byte Adler-32) in its own header and trailer.
+    QByteArray gzip("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+    gzip += zlib.mid(2, zlib.size() - 6);
+    appendLittleEndian(gzip, crc32(body));
+    appendLittleEndian(gzip, quint32(body.size()));
+    return gzip;
+}
+
+// A page such as a site's article index: navigation, many paragraphs, ~`links` links.
+QByteArray realisticPage(int links) {
+    QByteArray html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                      "<title>Articles</title><link rel=\"stylesheet\" href=\"/style.css\">"
+                      "<script>window.dataLayer = window.dataLayer || [];</script></head>\n"
+                      "<body><header><nav><ul><li><a href=\"/\">Home</a></li>"
+                      "<li><a href=\"/about\">About</a></li></ul></nav></header>\n<main>\n";
+    const QByteArray paragraph = "<p>Lorem ipsum dolor sit amet, consectetur adipiscing elit, "
+                                 "sed do eiusmod tempor.</p>\n";
+    for (int i = 0; i < (links - 2) / 2; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        const QByteArray tag = QByteArray::number(i % 97);
+        html += "<article><h2><a href=\"articles/" + n + ".html\">Article " + n + "</a></h2>" +
+                paragraph + "<a class=\"tag\" href=\"/tags/t" + tag + "?page=" + n + "\">tag " +
+                tag + "</a></article>\n";
+    }
+    html += "</main><footer><p>&copy; Example</p></footer></body></html>\n";
+    return html;
+}
+
+} // namespace
+
+void tst_NetworkHtmlEngine::pageLinks_data() {
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QByteArray>("contentEncoding");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("links");
+
+    const QByteArray html = "<!DOCTYPE html><html><head><title>t</title></head><body>"
+                            "<a href=\"child\">c</a> <a href=\"/top?x=1\">t</a>"
+                            "<map><area href=\"../up\"></map>"
+                            "<a href=\"http://other.test/x\">o</a></body></html>";
+    const QStringList links{"/dir/child", "/top?x=1", "/up", "http://other.test/x"};
+    const QByteArray htmlType = "text/html; charset=utf-8";
+
+    QTest::newRow("relative links not resolved against the page")
+        << 200 << htmlType << QByteArray() << html << links;
+    QTest::newRow("404 page's links dropped") << 404 << htmlType << QByteArray() << html << links;
+    QTest::newRow("500 page's links dropped") << 500 << htmlType << QByteArray() << html << links;
+    QTest::newRow("text/plain parsed as HTML")
+        << 200 << QByteArray("text/plain") << QByteArray() << html << QStringList();
+    QTest::newRow("application/pdf parsed as HTML")
+        << 200 << QByteArray("application/pdf") << QByteArray() << html << QStringList();
+    QTest::newRow("page without Content-Type not sniffed")
+        << 200 << QByteArray() << QByteArray() << html << links;
+    QTest::newRow("application/xhtml+xml not parsed")
+        << 200 << QByteArray("application/xhtml+xml") << QByteArray()
+        << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+                      "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title></head>"
+                      "<body><p><a href=\"child\">c</a></p></body></html>")
+        << QStringList{"/dir/child"};
+    QTest::newRow("gzip body not decompressed")
+        << 200 << htmlType << QByteArray("gzip") << html << links;
+    QTest::newRow("deflate body not decompressed")
+        << 200 << htmlType << QByteArray("deflate") << html << links;
+    // The path of a link is always UTF-8; its query is in the page's own encoding.
+    const QByteArray latin = "<a href=\"/caf\xe9?q=\xe9\">caf\xe9</a>";
+    const QStringList latinLinks{"/caf%C3%A9?q=%E9"};
+    QTest::newRow("charset of Content-Type ignored")
+        << 200 << QByteArray("text/html; charset=windows-1252") << QByteArray()
+        << QByteArray("<!DOCTYPE html><body>" + latin) << latinLinks;
+    QTest::newRow("meta charset ignored")
+        << 200 << QByteArray("text/html") << QByteArray()
+        << QByteArray("<!DOCTYPE html><html><head><meta charset=\"windows-1252\"></head><body>" +
+                      latin)
+        << latinLinks;
+}
+
+void tst_NetworkHtmlEngine::pageLinks() {
+    QFETCH(int, status);
+    QFETCH(QByteArray, contentType);
+    QFETCH(QByteArray, contentEncoding);
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, links);
+
+    HttpServer server;
+    QVERIFY(server.listen());
+    HttpServer::Response response;
+    response.status = status;
+    response.contentType = contentType;
+    response.body = encodeBody(body, contentEncoding);
+    if (!contentEncoding.isEmpty())
+        response.headers.append({"Content-Encoding", contentEncoding});
+    server.setPage("/dir/page", response);
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/dir/page"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    QCOMPARE(doc->links(), onServer(server, links));
+    QCOMPARE(server.targets(), QList<QByteArray>{"/dir/page"});
+}
+
+void tst_NetworkHtmlEngine::redirects_data() {
+    QTest::addColumn<QList<int>>("hops"); // the status of each redirect, first to last
+    QTest::addColumn<bool>("relativeLocation");
+    QTest::addColumn<bool>("followed");
+
+    QTest::newRow("301 not followed") << QList<int>{301} << false << true;
+    QTest::newRow("302 not followed") << QList<int>{302} << false << true;
+    QTest::newRow("307 not followed") << QList<int>{307} << false << true;
+    QTest::newRow("308 not followed") << QList<int>{308} << false << true;
+    QTest::newRow("relative Location resolved wrongly") << QList<int>{302} << true << true;
+    QTest::newRow("second redirect lost") << QList<int>{301, 302} << false << true;
+    QTest::newRow("chain of 10 redirects given up") << QList<int>(10, 301) << false << true;
+    QTest::newRow("chain of 11 redirects followed or its last body parsed")
+        << QList<int>(11, 302) << false << false;
+}
+
+void tst_NetworkHtmlEngine::redirects() {
+    QFETCH(QList<int>, hops);
+    QFETCH(bool, relativeLocation);
+    QFETCH(bool, followed);
+
+    // /hop/0 redirects to /hop/1 ... the last hop to /dir/page. Each redirect comes with a page
+    // of its own, whose link is never one of the document's.
+    HttpServer server;
+    QVERIFY(server.listen());
+    QList<QByteArray> expectedTargets;
+    for (int i = 0; i < hops.size(); ++i) {
+        const QByteArray target = "/hop/" + QByteArray::number(i);
+        QByteArray next = i + 1 < hops.size() ? "/hop/" + QByteArray::number(i + 1) : "/dir/page";
+        if (relativeLocation)
+            next = next == "/dir/page" ? "../dir/page" : next.mid(5);
+        HttpServer::Response response;
+        response.status = hops[i];
+        response.headers.append({"Location", next});
+        response.body = "<a href=\"/from-redirect\">moved</a>";
+        server.setPage(target, response);
+        expectedTargets.append(target);
+    }
+    server.setHtml("/dir/page", "<!DOCTYPE html><a href=\"child\">child</a>");
+    if (followed)
+        expectedTargets.append("/dir/page");
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/hop/0"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    // The final page's links resolve against its own address, not the one first asked for.
+    QCOMPARE(doc->links(), followed ? QStringList{server.url("/dir/child")} : QStringList());
+    QCOMPARE(server.targets(), expectedTargets);
+}
+
+void tst_NetworkHtmlEngine::oversizedPageParsedUpToTheLimit() {
+    const qint64 limit = FetchLimits{}.maxBodyBytes;
+    QByteArray filler(4096, ' ');
+    filler.replace(0, 12, "lorem ipsum ");
+    QByteArray body = "<!DOCTYPE html><html><body><a href=\"/first\">first</a><p>";
+    while (body.size() < limit - 8192)
+        body += filler;
+    body += "</p><a href=\"/before-limit\">before</a><p>";
+    while (body.size() < limit + 65536)
+        body += filler;
+    body += "</p><a href=\"/after-limit\">after</a><p>";
+    while (body.size() < 18 * 1024 * 1024)
+        body += filler;
+    body += "</p></body></html>";
+
+    HttpServer server;
+    QVERIFY(server.listen());
+    server.setHtml("/big", body);
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/big"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    QCOMPARE(doc->links(), onServer(server, {"/first", "/before-limit"}));
+    QCOMPARE_LT(elapsed.elapsed(), loadTimeoutMs);
+}
+
+void tst_NetworkHtmlEngine::failedLoads_data() {
+    QTest::addColumn<HttpServer::Response::Kind>("kind");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("stallMs");
+    QTest::addColumn<int>("totalMs");
+    QTest::addColumn<int>("minMs");
+    QTest::addColumn<int>("maxMs");
+
+    using Kind = HttpServer::Response::Kind;
+    QTest::newRow("silent server holds the crawl up past the stall limit")
+        << Kind::NeverAnswer << 0 << 300 << 1000 << 200 << 3000;
+    QTest::newRow("silent server holds the crawl up past the total limit")
+        << Kind::NeverAnswer << 0 << 10'000 << 1000 << 800 << 3000;
+    QTest::newRow("answer delayed past the total limit still awaited")
+        << Kind::Normal << 3000 << 10'000 << 1000 << 800 << 2500;
+    QTest::newRow("connection closed without answer never completes")
+        << Kind::Close << 0 << 300 << 1000 << 0 << 2000;
+}
+
+void tst_NetworkHtmlEngine::failedLoads() {
+    QFETCH(HttpServer::Response::Kind, kind);
+    QFETCH(int, delayMs);
+    QFETCH(int, stallMs);
+    QFETCH(int, totalMs);
+    QFETCH(int, minMs);
+    QFETCH(int, maxMs);
+
+    HttpServer server;
+    QVERIFY(server.listen());
+    HttpServer::Response response;
+    response.kind = kind;
+    response.delayMs = delayMs;
+    response.body = "<a href=\"/late\">late</a>";
+    server.setPage("/page", response);
+
+    NetworkHtmlEngine engine(
+        FetchLimits{std::chrono::milliseconds(stallMs), std::chrono::milliseconds(totalMs)},
+        ProxyMode::None);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/page"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), maxMs);
+    QCOMPARE_GE(elapsed.elapsed(), minMs);
+    QCOMPARE_LT(elapsed.elapsed(), maxMs);
+    QCOMPARE(doc->links(), QStringList());
+    QVERIFY(!server.targets().isEmpty());
+    QCOMPARE(server.targets().first(), QByteArray("/page"));
+}
+
+void tst_NetworkHtmlEngine::refusedConnection() {
+    QString address;
+    {
+        HttpServer server;
+        QVERIFY(server.listen());
+        address = server.url("/page");
+    }
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(address);
+    QVERIFY(doc);
+    // Not the stall limit of 30 s: the refusal ends the load at once.
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), 2000);
+    QCOMPARE_LT(elapsed.elapsed(), 2000);
+    QCOMPARE(doc->links(), QStringList());
+}
+
+void tst_NetworkHtmlEngine::unrequestableAddresses_data() {
+    QTest::addColumn<QString>("address");
+
+    QTest::newRow("empty address requested") << QString();
+    QTest::newRow("blank address requested") << QStringLiteral("   ");
+    QTest::newRow("mailto requested") << QStringLiteral("mailto:x@y");
+    QTest::newRow("javascript requested") << QStringLiteral("javascript:void(0)");
+    QTest::newRow("ftp requested") << QStringLiteral("ftp://127.0.0.1/");
+    QTest::newRow("http without host requested") << QStringLiteral("http://");
+    QTest::newRow("text that is no address requested") << QStringLiteral("not a url");
+}
+
+void tst_NetworkHtmlEngine::unrequestableAddresses() {
+    QFETCH(QString, address);
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    QVERIFY(!engine.createDocumentFromUrl(address));
+}
+
+void tst_NetworkHtmlEngine::addressWithSpacesAround() {
+    HttpServer server;
+    QVERIFY(server.listen());
+    server.setHtml("/a", "<a href=\"b\">b</a>");
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(
+        QStringLiteral("  ") + server.url("/a") + QStringLiteral("  "));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    QCOMPARE(server.targets(), QList<QByteArray>{"/a"});
+    QCOMPARE(doc->links(), QStringList{server.url("/b")});
+}
+
+void tst_NetworkHtmlEngine::pagesShareOneConnection() {
+    HttpServer server;
+    QVERIFY(server.listen());
+    const QList<QByteArray> paths{"/one", "/two", "/three"};
+    for (const QByteArray &path : paths)
+        server.setHtml(path, "<a href=\"" + path + "/next\">next</a>");
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    for (const QByteArray &path : paths) {
+        const std::unique_ptr<HtmlDocument> doc =
+            engine.createDocumentFromUrl(server.url(QString::fromLatin1(path)));
+        QVERIFY(doc);
+        QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+        QCOMPARE(doc->links(), QStringList{server.url(QString::fromLatin1(path + "/next"))});
+    }
+    QCOMPARE(server.targets(), paths);
+    const QList<HttpServer::Request> requests = server.requests();
+    for (const HttpServer::Request &request : requests)
+        QCOMPARE(request.connection, requests.first().connection);
+    QCOMPARE(server.connectionCount(), 1);
+}
+
+void tst_NetworkHtmlEngine::requestHeaders() {
+    HttpServer server;
+    QVERIFY(server.listen());
+    server.setHtml("/", "<a href=\"/x\">x</a>");
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+
+    QCOMPARE(server.requests().size(), 1);
+    const HttpServer::Request request = server.requests().first();
+    QCOMPARE(request.method, QByteArray("GET"));
+    QCOMPARE(request.target, QByteArray("/"));
+    const QByteArray userAgent = request.headers.value("user-agent");
+    QVERIFY2(userAgent.startsWith("Corvane/"), userAgent.constData());
+    const QByteArray acceptEncoding = request.headers.value("accept-encoding");
+    QVERIFY2(acceptEncoding.contains("gzip"), acceptEncoding.constData());
+}
+
+void tst_NetworkHtmlEngine::destroyedWhileWaitingForAnswer() {
+    HttpServer server;
+    QVERIFY(server.listen());
+    HttpServer::Response silent;
+    silent.kind = HttpServer::Response::Kind::NeverAnswer;
+    server.setPage("/silent", silent);
+    server.setHtml("/next", "<a href=\"/after\">after</a>");
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/silent"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(server.targets(), QList<QByteArray>{"/silent"}, loadTimeoutMs);
+    QCOMPARE(doc->readyState(), QStringLiteral("loading"));
+    doc.reset();
+
+    doc = engine.createDocumentFromUrl(server.url("/next"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    QCOMPARE(doc->links(), QStringList{server.url("/after")});
+}
+
+void tst_NetworkHtmlEngine::destroyedWhileLoadingLargePage_data() {
+    // When to destroy the document, as a share of the time the whole page takes to load:
+    // 0 while the request is still being sent, then while the body arrives or is parsed.
+    QTest::addColumn<double>("share");
+
+    QTest::newRow("destroyed before the request went out") << -1.0;
+    QTest::newRow("destroyed as the answer starts") << 0.0;
+    QTest::newRow("destroyed a quarter into the load") << 0.25;
+    QTest::newRow("destroyed half way through the load") << 0.5;
+    QTest::newRow("destroyed three quarters into the load") << 0.75;
+    QTest::newRow("destroyed just before the load completes") << 0.95;
+}
+
+void tst_NetworkHtmlEngine::destroyedWhileLoadingLargePage() {
+    QFETCH(double, share);
+
+    HttpServer server;
+    QVERIFY(server.listen());
+    server.setHtml("/large", realisticPage(20'000));
+    server.setHtml("/next", "<a href=\"/after\">after</a>");
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+
+    // How long this page takes here, from the request's arrival to the complete document.
+    QElapsedTimer sinceRequest;
+    connect(&server, &HttpServer::requestReceived, this, [&] { sinceRequest.start(); });
+    std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/large"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    const qint64 loadMs = sinceRequest.elapsed();
+    QCOMPARE(doc->links().size(), 20'000);
+    server.disconnect(this);
+    doc.reset();
+
+    doc = engine.createDocumentFromUrl(server.url("/large"));
+    QVERIFY(doc);
+    if (share < 0) {
+        doc.reset();
+    } else {
+        QTimer destroyer;
+        destroyer.setSingleShot(true);
+        connect(&destroyer, &QTimer::timeout, this, [&] { doc.reset(); });
+        connect(&server, &HttpServer::requestReceived, this,
+                [&] { destroyer.start(int(share * loadMs)); });
+        QTRY_VERIFY_WITH_TIMEOUT(!doc, loadTimeoutMs);
+        server.disconnect(this);
+    }
+
+    // The engine is not left in a state that holds up the next page.
+    doc = engine.createDocumentFromUrl(server.url("/next"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    QCOMPARE(doc->links(), QStringList{server.url("/after")});
+}
+
+void tst_NetworkHtmlEngine::largePageTiming() {
+    const QByteArray page = realisticPage(20'000);
+    HttpServer server;
+    QVERIFY(server.listen());
+    server.setHtml("/large", page);
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    QElapsedTimer sinceRequest;
+    connect(&server, &HttpServer::requestReceived, this, [&] { sinceRequest.start(); });
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/large"));
+    QVERIFY(doc);
+
+    // QTRY_* looks every 50 ms; for the figure, look every millisecond.
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (doc->readyState() == u"complete")
+            loop.quit();
+    });
+    QTimer::singleShot(loadTimeoutMs, &loop, &QEventLoop::quit);
+    poll.start(1);
+    loop.exec();
+    const qint64 loadMs = sinceRequest.elapsed();
+
+    QCOMPARE(doc->readyState(), QStringLiteral("complete"));
+    QCOMPARE(doc->links().size(), 20'000);
+    QCOMPARE(doc->links().first(), server.url("/"));
+    QCOMPARE(doc->links().last(), server.url("/tags/t7?page=9998"));
+    qInfo("A %.1f MiB page with %lld links: %lld ms from request to complete document",
+          double(page.size()) / (1024 * 1024), qlonglong(doc->links().size()), qlonglong(loadMs));
+}
+
+QTEST_GUILESS_MAIN(tst_NetworkHtmlEngine)
+#include "tst_NetworkHtmlEngine.moc"
