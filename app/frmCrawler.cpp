@@ -77,6 +77,11 @@ frmCrawler::frmCrawler(const Seams &seams, const QString &programDirectory, QWid
     connect(cmdExport, &QPushButton::clicked, this, &frmCrawler::cmdExport_Click);
     connect(Label4, &ClickLabel::clicked, this, &frmCrawler::Label4_Click);
     txtSitemap->installEventFilter(this);
+
+    m_paintLater.setSingleShot(true);
+    connect(&m_paintLater, &QTimer::timeout, this, [this] {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+    });
 }
 
 frmCrawler::~frmCrawler() = default;
@@ -201,7 +206,9 @@ void frmCrawler::cmdGo_Click() {
 }
 
 void frmCrawler::CrawlSite(QString &strURL) {
+    ++m_crawlsRunning;
     ::CrawlSite(*this, m_seams.engine, strURL);
+    --m_crawlsRunning;
 }
 
 void frmCrawler::cmdNew_Click() {
@@ -352,6 +359,21 @@ bool frmCrawler::pumpEvents(Pump mode) {
                                                                     : QEventLoop::AllEvents);
     }
     return !m_closed;
+}
+
+bool frmCrawler::event(QEvent *event) {
+    constexpr int frameMs = 16;
+    if (event->type() == QEvent::UpdateRequest && m_crawlsRunning > 0) {
+        // A repaint that comes too soon after the last one is held back until the frame is
+        // over; everything that changed in between is painted then, in one go.
+        if (m_sincePaint.isValid() && m_sincePaint.elapsed() < frameMs) {
+            if (!m_paintLater.isActive())
+                m_paintLater.start(int(frameMs - m_sincePaint.elapsed()));
+            return true;
+        }
+        m_sincePaint.restart();
+    }
+    return QWidget::event(event);
 }
 
 void frmCrawler::closeEvent(QCloseEvent *event) {

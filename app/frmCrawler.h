@@ -3,6 +3,8 @@
 #include "CrawlView.h"
 #include "Sitemap.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -63,6 +65,7 @@ public:
     bool pumpEvents(Pump mode) override;
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -81,6 +84,11 @@ private:
 
     Seams m_seams;
     bool m_closed = false;
+    // While a crawl runs the window repaints at most once a frame, however many links each
+    // turn of the event queue files.
+    int m_crawlsRunning = 0;
+    QElapsedTimer m_sincePaint;
+    QTimer m_paintLater;
 
     QPushButton *cmdNew;
     QLabel *Label2;
