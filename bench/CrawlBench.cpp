@@ -1,0 +1,180 @@
+// The crawl benchmark's driver.
+//
+//   corvane-bench generate DIR PAGES   writes a deterministic site of PAGES pages into DIR
+//   corvane-bench crawl URL            crawls URL with the real window offscreen and prints
+//                                      one line of figures, then the server's own floor:
+//                                      the same pages fetched in sequence on one connection
+
+#include "DesktopOpener.h"
+#include "FileSystem.h"
+#include "MessageBox.h"
+#include "NetworkHtmlEngine.h"
+#include "frmCrawler.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QListView>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr int linksPerPage = 100;
+constexpr int sharedLinks = 12; // the navigation every page carries
+
+QString pageName(int page) {
+    return page == 0 ? QStringLiteral("index.html")
+                     : QStringLiteral("p/%1.html").arg(page, 6, 10, QLatin1Char('0'));
+}
+
+// A page of the size and shape of a real one: a head, navigation, paragraphs of text
+// between the links, a footer.
+int generate(const QString &directory, int pages) {
+    QDir().mkpath(directory + "/p");
+    quint64 state = 0x9E3779B97F4A7C15ull;
+    const auto next = [&state](int bound) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return int((state >> 33) % quint64(bound));
+    };
+    const QByteArray filler = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do "
+                              "eiusmod tempor incididunt ut labore et dolore magna aliqua. ";
+    for (int page = 0; page < pages; ++page) {
+        QByteArray html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                          "<title>Page " +
+                          QByteArray::number(page) +
+                          "</title><link rel=\"stylesheet\" href=\"/style.css\"></head><body>\n"
+                          "<header><nav><ul>\n";
+        for (int i = 1; i <= sharedLinks; ++i)
+            html += "<li><a href=\"/" + pageName(i * 7).toUtf8() + "\">Section " +
+                    QByteArray::number(i) + "</a></li>\n";
+        html += "</ul></nav></header>\n<main>\n";
+        for (int i = sharedLinks; i < linksPerPage; ++i) {
+            // Mostly pages near this one, some anywhere in the site, a few elsewhere.
+            const int kind = next(20);
+            QByteArray href;
+            if (kind == 0)
+                href = "http://external" + QByteArray::number(next(50)) + ".invalid/page" +
+                       QByteArray::number(next(1000));
+            else if (kind < 8)
+                href = "/" + pageName(1 + next(pages - 1)).toUtf8();
+            else
+                href = "/" + pageName(1 + (page * 13 + next(400)) % (pages - 1)).toUtf8();
+            html += "<p>" + filler.left(40 + next(120)) + "<a href=\"" + href + "\">more about " +
+                    QByteArray::number(i) + "</a> " + filler.left(next(80)) + "</p>\n";
+        }
+        html += "</main>\n<footer><p>&copy; Example</p></footer></body></html>\n";
+        QFile file(directory + "/" + pageName(page));
+        if (!file.open(QIODevice::WriteOnly) || file.write(html) != html.size())
+            return 1;
+    }
+    return 0;
+}
+
+class NoMessages final : public MessageBox {
+public:
+    void show(const QString &) override {}
+};
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The addresses the crawl requested: the start page and every entry of the walked lists.
+QStringList requestedPages(frmCrawler &window, const QString &start) {
+    QStringList pages{start};
+    for (int level = 0; level < 5; ++level) {
+        const QAbstractItemModel *model =
+            window.findChild<QListView *>(QStringLiteral("lstLinks%1").arg(level))->model();
+        for (int row = 0; row < model->rowCount(); ++row)
+            pages.append(model->index(row, 0).data().toString());
+    }
+    return pages;
+}
+
+// Fetches `pages` one after another on one kept-alive connection; seconds taken.
+double floorSeconds(const QStringList &pages) {
+    QNetworkAccessManager network;
+    network.setProxy(QNetworkProxy::NoProxy);
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString &page : pages) {
+        QNetworkReply *reply = network.get(QNetworkRequest(QUrl(page)));
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        reply->readAll();
+        delete reply;
+    }
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+int crawl(const QString &start) {
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    DiskFileSystem files;
+    NoMessages messages;
+    SystemDesktopOpener opener;
+    frmCrawler window({engine, files, messages, opener}, QDir::currentPath());
+    window.show();
+
+    // A click waits for the next turn of the event queue: a precise 5 ms timer's lateness
+    // is how long that can be.
+    constexpr qint64 tickNs = 5'000'000;
+    QElapsedTimer sinceTick;
+    qint64 worstGapNs = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        worstGapNs = std::max(worstGapNs, sinceTick.nsecsElapsed() - tickNs);
+        sinceTick.restart();
+    });
+
+    window.findChild<QLineEdit *>(QStringLiteral("txtURL"))->setText(start);
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    sinceTick.start();
+    tick.start(5);
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cmdGo")), Qt::LeftButton);
+    tick.stop();
+    const double wall = double(clock.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds() - cpuBefore;
+
+    const QStringList pages = requestedPages(window, start);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("pages=%lld wall=%.3f pages_per_s=%.1f cpu_ms_per_page=%.3f peak_rss_mib=%.1f "
+                "worst_pump_gap_ms=%.1f\n",
+                qlonglong(pages.size()), wall, double(pages.size()) / wall,
+                1000.0 * cpu / double(pages.size()), double(usage.ru_maxrss) / 1024.0,
+                double(worstGapNs) / 1e6);
+    std::printf("floor_wall=%.3f\n", floorSeconds(pages));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    if (argc == 4 && qstrcmp(argv[1], "generate") == 0)
+        return generate(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
+    QApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "crawl") == 0)
+        return crawl(QString::fromLocal8Bit(argv[2]));
+    std::fprintf(stderr, "usage: corvane-bench generate DIR PAGES | crawl URL\n");
+    return 2;
+}
