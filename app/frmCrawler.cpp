@@ -114,6 +114,7 @@ void frmCrawler::createControls() {
 
     // The panel lies above the lists and covers all twelve while it is shown.
     fraSitemap = new QGroupBox(QStringLiteral("Sitemap"), this);
+    fraSitemap->setAutoFillBackground(true);
     place(fraSitemap, 120, 720, 14655, 6495);
     txtSitemap = new QPlainTextEdit(fraSitemap);
     place(txtSitemap, 120, 240, 12615, 6135);

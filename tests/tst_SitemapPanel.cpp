@@ -109,6 +109,11 @@ void tst_SitemapPanel::buildHideShowToggle() {
         QVERIFY(panel->isAncestorOf(window().childAt(area.center())));
     }
     QVERIFY(window().childAt(control<QWidget>(window(), "cmbFrequency")->geometry().center()));
+    // ...and hides them: where the panel has no text box, it shows its own background, not
+    // the list underneath.
+    const QPoint besideText(920, 56);
+    QCOMPARE(window().grab().toImage().pixelColor(besideText),
+             panel->palette().color(QPalette::Window));
     // The walk of the build leaves each list's last entry selected.
     const QModelIndexList selected =
         control<QListView>(window(), "lstLinks0")->selectionModel()->selectedIndexes();
