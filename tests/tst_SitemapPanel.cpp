@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QHash>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -37,6 +38,22 @@ bool readsAsXml(const QByteArray &bytes) {
     return !reader.hasError();
 }
 
+// Records what Export asks of the disk and answers as the disk would, writing nothing.
+class RecordingFileSystem final : public FileSystem {
+public:
+    bool DirExists(const QString &path) override {
+        asked.append(path);
+        return disk.DirExists(path);
+    }
+    QString replaceFile(const QString &path, const QByteArray &bytes) override {
+        written.insert(path, bytes);
+        return {};
+    }
+    DiskFileSystem disk;
+    QStringList asked;
+    QHash<QString, QByteArray> written;
+};
+
 } // namespace
 
 class tst_SitemapPanel : public QObject {
@@ -49,6 +66,7 @@ private Q_SLOTS:
     void exportWritesTheBuiltDocument();
     void exportDirectory_data();
     void exportDirectory();
+    void emptyExportBoxMeansTheRootDirectory();
     void failedWriteKeepsTheOldFile_data();
     void failedWriteKeepsTheOldFile();
     void messageBoxHasOneOkAndNoIcon();
@@ -218,6 +236,20 @@ void tst_SitemapPanel::exportDirectory() {
         QCOMPARE(readFile(m_dir.filePath(written)), window().sitemapText().toUtf8());
     QCOMPARE(readFile(m_dir.filePath("file.txt")), QByteArray("keep"));
     QVERIFY(!QFile::exists(m_dir.filePath("nowhere")));
+}
+
+void tst_SitemapPanel::emptyExportBoxMeansTheRootDirectory() {
+    RecordingFileSystem files;
+    frmCrawler crawler({m_fake, files, m_messages, m_opener}, programDirectory);
+    crawler.show();
+    pressGo(crawler, "http://s.test");
+    QTest::mouseClick(control<QPushButton>(crawler, "cmdBuild"), Qt::LeftButton);
+    control<QLineEdit>(crawler, "txtExport")->clear();
+    QTest::mouseClick(control<QPushButton>(crawler, "cmdExport"), Qt::LeftButton);
+    QCOMPARE(files.asked, QStringList{"/"});
+    QCOMPARE(files.written.keys(), QStringList{"/sitemap.xml"});
+    QCOMPARE(files.written.value("/sitemap.xml"), crawler.sitemapText().toUtf8());
+    QCOMPARE(m_messages.shown, QStringList());
 }
 
 void tst_SitemapPanel::failedWriteKeepsTheOldFile_data() {
