@@ -17,10 +17,13 @@ const QByteArray userAgent = QByteArrayLiteral("Corvane/" CORVANE_VERSION);
 constexpr int maxRedirects = 10;
 
 // A reply is often let go in a slot of its own readyRead or finished, where Qt still uses it
-// once the slot returns: it goes once control is back in the event loop.
+// once the slot returns: it goes once control is back in the event loop. Only the document's
+// own connections are cut: Qt's link to the transfer must stay, or the abort never reaches it
+// and the connection stays busy with a body nobody reads.
 struct ReplyDeleter {
+    const QObject *owner = nullptr;
     void operator()(QNetworkReply *reply) const {
-        reply->disconnect();
+        QObject::disconnect(reply, nullptr, owner, nullptr);
         reply->abort();
         reply->deleteLater();
     }
@@ -36,7 +39,8 @@ public:
         , m_parsers(parsers)
         , m_stall(limits.stall)
         , m_maxBodyBytes(limits.maxBodyBytes)
-        , m_end(limits.total) {
+        , m_end(limits.total)
+        , m_reply(nullptr, ReplyDeleter{this}) {
         m_deadline.setSingleShot(true);
         connect(&m_deadline, &QTimer::timeout, this, [this] { complete({}); });
         m_deadline.start(limits.total); // covers the redirects and the parse as well
