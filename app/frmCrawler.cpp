@@ -346,6 +346,8 @@ void frmCrawler::setBusyPointer(bool busy) {
     // pointer comes back whatever was in force before, also after crawls within crawls.
     if (busy && !QApplication::overrideCursor())
         QApplication::setOverrideCursor(Qt::WaitCursor);
+    else if (busy && QApplication::overrideCursor()->shape() != Qt::WaitCursor)
+        QApplication::changeOverrideCursor(Qt::WaitCursor);
     while (!busy && QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
 }

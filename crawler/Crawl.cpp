@@ -10,12 +10,13 @@
 
 namespace {
 
-// Raises a count caption by one. A caption that is not a number stays as it is.
+// Raises a count caption by one, written in plain digits however large. A caption that is
+// not a number stays as it is.
 void raiseCount(CrawlView &view, Side side) {
     bool isNumber = false;
     const double count = view.countCaption(side).toDouble(&isNumber);
     if (isNumber)
-        view.setCountCaption(side, QString::number(count + 1, 'g', QLocale::FloatingPointShortest));
+        view.setCountCaption(side, QString::number(count + 1, 'f', QLocale::FloatingPointShortest));
 }
 
 class Crawl {

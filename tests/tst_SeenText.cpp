@@ -288,7 +288,9 @@ void tst_SeenText::largeCrawl() {
     QVERIFY(found >= 50000);
     QVERIFY(!list.contains(QStringLiteral("iten-")));
     QVERIFY(list.contains(QStringLiteral(".html,https://www.example.org/catalogue/item-")));
-    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed()) + " ms"));
+    // Generous enough for a loaded machine under the sanitizers; a scan of the whole text
+    // for every query takes minutes here.
+    QVERIFY2(timer.elapsed() < 60000, qPrintable(QString::number(timer.elapsed()) + " ms"));
 }
 
 QTEST_APPLESS_MAIN(tst_SeenText)

@@ -41,6 +41,7 @@ private Q_SLOTS:
     void closeDuringCrawlStopsEveryCrawl();
     void silentServerDoesNotStopTheCrawl();
     void largeListsHaveNoSixteenBitLimit();
+    void countsStayInPlainDigits();
 
 private:
     frmCrawler &window() { return *m_window; }
@@ -409,9 +410,16 @@ void tst_frmCrawler::secondGoAddsToTheLists() {
     m_server->setHtml("/", linksPage({"/a", "http://other.invalid/"}));
     m_server->setHtml("/a", linksPage({}));
     const QString s = m_server->url();
-    // The pointer comes back to the default one even when another was set before.
+    // The hourglass shows even when another pointer was set before, and the default pointer
+    // comes back after.
     QApplication::setOverrideCursor(Qt::CrossCursor);
+    QList<Qt::CursorShape> pointers;
+    const auto record = connect(m_server.get(), &HttpServer::requestReceived, this, [&pointers] {
+        pointers.append(QApplication::overrideCursor()->shape());
+    });
     pressGo(window(), s);
+    disconnect(record);
+    QCOMPARE(pointers, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::WaitCursor}));
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     pressGo(window(), s);
     QCOMPARE(filed(window()),
@@ -542,6 +550,15 @@ void tst_frmCrawler::largeListsHaveNoSixteenBitLimit() {
     QCOMPARE(m_fake->requested.size(), 40'002);
     QCOMPARE(m_fake->requested.at(40'000), links.last());
     QCOMPARE(entries(window(), "lstLinks1"), QStringList{s + "/deeper"});
+}
+
+void tst_frmCrawler::countsStayInPlainDigits() {
+    control<QLabel>(window(), "lblInternalLinks")->setText("99999");
+    control<QLabel>(window(), "lblExternalLinks")->setText("999999");
+    m_fake->pages = {{"http://s.test", {"http://s.test/a", "http://o.test/"}},
+                     {"http://s.test/a", {}}};
+    pressGo(window(), "http://s.test");
+    QCOMPARE(counts(window()), QStringLiteral("100000/1000000"));
 }
 
 QTEST_MAIN(tst_frmCrawler)
