@@ -11,10 +11,15 @@
 #include <QPromise>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 const QByteArray userAgent = QByteArrayLiteral("Corvane/" CORVANE_VERSION);
 constexpr int maxRedirects = 10;
+// Even hostile markup of this size (thousands of nested elements) parses here in tens of
+// milliseconds.
+constexpr qsizetype maxBodyParsedHere = 32 * 1024;
 
 // A reply is often let go in a slot of its own readyRead or finished, where Qt still uses it
 // once the slot returns: it goes once control is back in the event loop. Only the document's
@@ -137,13 +142,22 @@ private:
         const QString finalUrl = QString::fromUtf8(m_reply->url().toEncoded());
         m_reply.reset();
 
+        const auto linksOf = [contentType, finalUrl, end = m_end](const QByteArray &body) {
+            const DecodedPage page = decodePage(body, contentType);
+            return page.isHtml ? extractLinks(page.text, finalUrl, page.encoding, end)
+                               : QStringList();
+        };
+        // A page of ordinary size parses in a millisecond or two: handing it to another thread
+        // and back would cost more than it saves. Larger ones would hold the window up.
+        if (m_body.size() <= maxBodyParsedHere) {
+            complete(linksOf(std::exchange(m_body, {})));
+            return;
+        }
         auto promise = std::make_shared<QPromise<QStringList>>();
         m_parse.setFuture(promise->future());
-        m_parsers.start([promise, body = std::move(m_body), contentType, finalUrl, end = m_end] {
+        m_parsers.start([promise, linksOf, body = std::move(m_body)] {
             promise->start();
-            const DecodedPage page = decodePage(body, contentType);
-            promise->addResult(page.isHtml ? extractLinks(page.text, finalUrl, page.encoding, end)
-                                           : QStringList());
+            promise->addResult(linksOf(body));
             promise->finish();
         });
     }
