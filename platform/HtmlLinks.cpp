@@ -16,8 +16,9 @@ namespace {
 // deeply nested markup makes the parser's work grow with the square of the depth.
 class ParseArena {
 public:
-    explicit ParseArena(QDeadlineTimer deadline)
-        : m_deadline(deadline) {
+    ParseArena(QDeadlineTimer deadline, const std::atomic<bool> *stop)
+        : m_deadline(deadline)
+        , m_stop(stop) {
         m_head.prev = m_head.next = &m_head;
     }
     ParseArena(const ParseArena &) = delete;
@@ -53,7 +54,7 @@ private:
 
     static void *allocate(void *userdata, size_t size) {
         auto *arena = static_cast<ParseArena *>(userdata);
-        if ((++arena->m_allocations % 256) == 0 && arena->m_deadline.hasExpired())
+        if ((++arena->m_allocations % 256) == 0 && arena->givenUp())
             std::longjmp(arena->m_abort, 1);
         auto *block = static_cast<Block *>(std::malloc(sizeof(Block) + size));
         if (!block)
@@ -74,7 +75,12 @@ private:
         std::free(block);
     }
 
+    bool givenUp() const {
+        return m_deadline.hasExpired() || (m_stop && m_stop->load(std::memory_order_relaxed));
+    }
+
     QDeadlineTimer m_deadline;
+    const std::atomic<bool> *m_stop;
     std::jmp_buf m_abort;
     unsigned m_allocations = 0;
     Block m_head;
@@ -87,8 +93,9 @@ const GumboAttribute *hrefOf(const GumboElement &element) {
 } // namespace
 
 QStringList extractLinks(const QString &html, const QString &documentUrl,
-                         const QByteArray &encoding, QDeadlineTimer deadline) {
-    ParseArena arena(deadline);
+                         const QByteArray &encoding, QDeadlineTimer deadline,
+                         const std::atomic<bool> *stop) {
+    ParseArena arena(deadline, stop);
     const GumboOutput *tree = arena.parse(html.toUtf8());
     if (!tree)
         return {};

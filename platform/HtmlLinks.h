@@ -5,13 +5,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 // The links of an HTML page, as a browser's `document.links` reports them: every `a` and
 // `area` element of the HTML namespace that has an href attribute, in tree order (template
 // contents excluded), each href resolved against the page's base address (the first `base`
 // element with an href, else `documentUrl`). An href that does not resolve is reported as
 // written, as browsers do. `encoding` is the page's encoding, in which queries are
-// percent-encoded. A page whose parse is not done by `deadline` has no links.
+// percent-encoded. A page whose parse is not done by `deadline`, or is given up by setting
+// `*stop`, has no links.
 // Pure text code, safe to run on any thread.
 QStringList extractLinks(const QString &html, const QString &documentUrl,
                          const QByteArray &encoding,
-                         QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
+                         QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
+                         const std::atomic<bool> *stop = nullptr);

@@ -55,6 +55,8 @@ public:
         request(url);
     }
 
+    ~NetworkDocument() override { m_abandoned->store(true); }
+
     QString readyState() const override {
         return m_complete ? QStringLiteral("complete") : QStringLiteral("loading");
     }
@@ -142,9 +144,10 @@ private:
         const QString finalUrl = QString::fromUtf8(m_reply->url().toEncoded());
         m_reply.reset();
 
-        const auto linksOf = [contentType, finalUrl, end = m_end](const QByteArray &body) {
+        const auto linksOf = [contentType, finalUrl, end = m_end,
+                              stop = m_abandoned](const QByteArray &body) {
             const DecodedPage page = decodePage(body, contentType);
-            return page.isHtml ? extractLinks(page.text, finalUrl, page.encoding, end)
+            return page.isHtml ? extractLinks(page.text, finalUrl, page.encoding, end, stop.get())
                                : QStringList();
         };
         // A page of ordinary size parses in a millisecond or two: handing it to another thread
@@ -176,6 +179,8 @@ private:
     const std::chrono::milliseconds m_stall;
     const qint64 m_maxBodyBytes;
     const QDeadlineTimer m_end;
+    // Set when the document goes: a parse still running for it stops at once.
+    const std::shared_ptr<std::atomic<bool>> m_abandoned = std::make_shared<std::atomic<bool>>();
     std::unique_ptr<QNetworkReply, ReplyDeleter> m_reply;
     QByteArray m_body;
     QTimer m_deadline;

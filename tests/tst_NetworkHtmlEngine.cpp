@@ -36,6 +36,7 @@ private Q_SLOTS:
     void destroyedWhileLoadingLargePage_data();
     void destroyedWhileLoadingLargePage();
     void largePageTiming();
+    void abandonedParseDoesNotHoldUpTheExit();
 };
 
 namespace {
@@ -526,6 +527,26 @@ void tst_NetworkHtmlEngine::largePageTiming() {
     QCOMPARE(doc->links().last(), server.url("/tags/t7?page=9998"));
     qInfo("A %.1f MiB page with %lld links: %lld ms from request to complete document",
           double(page.size()) / (1024 * 1024), qlonglong(doc->links().size()), qlonglong(loadMs));
+}
+
+void tst_NetworkHtmlEngine::abandonedParseDoesNotHoldUpTheExit() {
+    // The parse of this page would take minutes: the parser's work grows with the square of
+    // the nesting depth.
+    HttpServer server;
+    QVERIFY(server.listen());
+    server.setHtml("/deep", QByteArray("<div>").repeated(300'000));
+    auto engine = std::make_unique<NetworkHtmlEngine>(FetchLimits{}, ProxyMode::None);
+    std::unique_ptr<HtmlDocument> doc = engine->createDocumentFromUrl(server.url("/deep"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(server.targets(), QList<QByteArray>{"/deep"}, loadTimeoutMs);
+    QTest::qWait(500); // the body arrives and its parse begins
+    QCOMPARE(doc->readyState(), QStringLiteral("loading"));
+
+    QElapsedTimer clock;
+    clock.start();
+    doc.reset();
+    engine.reset(); // waits for the parser's threads
+    QCOMPARE_LT(clock.elapsed(), 3000);
 }
 
 QTEST_GUILESS_MAIN(tst_NetworkHtmlEngine)
