@@ -7,7 +7,7 @@ LevelListModel::LevelListModel(Order order, QObject *parent)
     , m_order(order) {
 }
 
-int LevelListModel::add(const QString &text) {
+void LevelListModel::add(const QString &text) {
     qsizetype row = m_entries.size();
     if (m_order == Order::Sorted) {
         const auto place = std::upper_bound(
@@ -19,7 +19,6 @@ int LevelListModel::add(const QString &text) {
     beginInsertRows({}, int(row), int(row));
     m_entries.insert(row, text);
     endInsertRows();
-    return int(row);
 }
 
 void LevelListModel::clear() {

@@ -12,8 +12,7 @@ public:
     enum class Order { Sorted, AsAdded };
     explicit LevelListModel(Order order, QObject *parent = nullptr);
 
-    // Returns the index at which `text` now stands.
-    int add(const QString &text);
+    void add(const QString &text);
     void clear();
     const QStringList &entries() const { return m_entries; }
 
@@ -33,7 +32,6 @@ public:
     void add(const QString &text) { m_model.add(text); }
     void clear() { m_model.clear(); }
     int count() const { return m_model.rowCount(); }
-    const QStringList &entries() const { return m_model.entries(); }
     // Makes entry `index` the selected one; false when there is no such entry.
     bool select(int index);
     // The text of the selected entry; empty when none is selected.

@@ -25,6 +25,18 @@ constexpr qsizetype maxBodyParsedHere = 32 * 1024;
 // once the slot returns: it goes once control is back in the event loop. Only the document's
 // own connections are cut: Qt's link to the transfer must stay, or the abort never reaches it
 // and the connection stays busy with a body nobody reads.
+// What is sent for an address: only http and https are fetched, and the fragment stays with
+// the client. Nothing when the address cannot be requested.
+std::optional<QUrl> requestUrl(const std::optional<WebUrl> &address) {
+    if (!address || (address->scheme() != u"http" && address->scheme() != u"https"))
+        return std::nullopt;
+    QUrl url = QUrl::fromEncoded(address->href().toUtf8());
+    url.setFragment(QString());
+    if (!url.isValid())
+        return std::nullopt;
+    return url;
+}
+
 struct ReplyDeleter {
     const QObject *owner = nullptr;
     void operator()(QNetworkReply *reply) const {
@@ -93,19 +105,13 @@ private:
         const std::optional<WebUrl> to =
             from ? WebUrl::parse(QString::fromUtf8(m_reply->rawHeader("Location")), &*from)
                  : std::nullopt;
-        if (!to || (to->scheme() != u"http" && to->scheme() != u"https") ||
-            m_redirects == maxRedirects) {
-            complete({});
-            return;
-        }
-        QUrl next = QUrl::fromEncoded(to->href().toUtf8());
-        next.setFragment(QString());
-        if (!next.isValid()) {
+        const std::optional<QUrl> next = requestUrl(to);
+        if (!next || m_redirects == maxRedirects) {
             complete({});
             return;
         }
         ++m_redirects;
-        request(next);
+        request(*next);
     }
 
     void gather() {
@@ -206,12 +212,8 @@ NetworkHtmlEngine::~NetworkHtmlEngine() {
 }
 
 std::unique_ptr<HtmlDocument> NetworkHtmlEngine::createDocumentFromUrl(const QString &address) {
-    const std::optional<WebUrl> url = WebUrl::parse(address);
-    if (!url || (url->scheme() != u"http" && url->scheme() != u"https"))
+    const std::optional<QUrl> url = requestUrl(WebUrl::parse(address));
+    if (!url)
         return nullptr;
-    QUrl target = QUrl::fromEncoded(url->href().toUtf8());
-    target.setFragment(QString());
-    if (!target.isValid())
-        return nullptr;
-    return std::make_unique<NetworkDocument>(*m_network, m_parsers, m_limits, target);
+    return std::make_unique<NetworkDocument>(*m_network, m_parsers, m_limits, *url);
 }
