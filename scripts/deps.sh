@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing Corvane need, when any is missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgumbo-dev libgl-dev fonts-liberation)
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgumbo-dev libgl-dev fonts-liberation
+    clang libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Corvane and runs every test: once in a plain build, once
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for a bounded
+# time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
@@ -13,3 +14,6 @@ ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 "$root/scripts/build.sh" "$root/build-asan" -DCORVANE_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+
+"$root/scripts/build.sh" "$root/build-fuzz" -DCORVANE_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
+ctest --test-dir "$root/build-fuzz" --output-on-failure -j "$jobs"
