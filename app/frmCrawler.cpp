@@ -23,6 +23,7 @@
 #include <QTextCursor>
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -106,10 +107,17 @@ void frmCrawler::createControls() {
         lstLinks[level]->setObjectName(QStringLiteral("lstLinks%1").arg(level));
         lstLinks[level]->setFont(listFont);
         place(lstLinks[level], 120, top, 7575, 1035);
+        lstLinks[level]->setAccessibleName(QStringLiteral("Internal links, level %1").arg(level));
+        lstLinks[level]->setAccessibleDescription(
+            QStringLiteral("Addresses inside the site, in alphabetical order"));
         lstExternal[level] = new LevelList(LevelListModel::Order::AsAdded, this);
         lstExternal[level]->setObjectName(QStringLiteral("lstExternal%1").arg(level));
         lstExternal[level]->setFont(listFont);
         place(lstExternal[level], 7800, top, 6975, 1035);
+        lstExternal[level]->setAccessibleName(
+            QStringLiteral("External links, level %1").arg(level));
+        lstExternal[level]->setAccessibleDescription(
+            QStringLiteral("Addresses outside the site, in the order found"));
     }
 
     // The panel lies above the lists and covers all twelve while it is shown.
@@ -181,6 +189,35 @@ void frmCrawler::createControls() {
     };
     for (const auto &[widget, name] : names)
         widget->setObjectName(QLatin1String(name));
+
+    // What a screen reader says of each control; buttons and labels are named by their
+    // captions, and a count's description is the count itself.
+    const std::tuple<QWidget *, const char *, const char *> spoken[] = {
+        {cmdNew, nullptr, "Empties the lists, the counts and the sitemap"},
+        {txtURL, "Web address", "The address the crawl starts from, beginning with http://"},
+        {cmdGo, nullptr, "Crawls the site from the web address"},
+        {txtSitemap, "Sitemap text", "The sitemap document; Ctrl+A selects all of it"},
+        {lblInternalLinks, "Internal link count", nullptr},
+        {cmbFrequency, "Change frequency", "How often the pages change; pick one or type any text"},
+        {cmdBuild, nullptr, "Builds the sitemap from the internal links, then hides or shows it"},
+        {lblExternalLinks, "External link count", nullptr},
+        {txtExport, "Export folder", "The folder that Export writes sitemap.xml into"},
+        {cmdExport, nullptr, "Writes the sitemap as sitemap.xml into the export folder"},
+        {Label4, nullptr, "Opens the maker's web site"},
+    };
+    for (const auto &[widget, name, description] : spoken) {
+        if (name)
+            widget->setAccessibleName(QLatin1String(name));
+        if (description)
+            widget->setAccessibleDescription(QLatin1String(description));
+    }
+    // On Linux a combo box is spoken of by the label whose buddy it is, whatever its accessible
+    // name; this one is never shown.
+    auto *frequencyName = new QLabel(cmbFrequency->accessibleName(), this);
+    frequencyName->setBuddy(cmbFrequency);
+    frequencyName->hide();
+    lblInternalLinks->setAccessibleDescription(lblInternalLinks->text());
+    lblExternalLinks->setAccessibleDescription(lblExternalLinks->text());
 }
 
 void frmCrawler::setTabOrder() {
@@ -222,8 +259,8 @@ void frmCrawler::cmdNew_Click() {
     fraSitemap->hide();
     cmdBuild->setEnabled(false);
     cmdBuild->setText(QStringLiteral("Build Sitemap"));
-    lblInternalLinks->setText(QStringLiteral("0"));
-    lblExternalLinks->setText(QStringLiteral("0"));
+    setCountCaption(Side::Internal, QStringLiteral("0"));
+    setCountCaption(Side::External, QStringLiteral("0"));
 }
 
 void frmCrawler::cmdBuild_Click() {
@@ -339,6 +376,7 @@ QString frmCrawler::countCaption(Side side) const {
 
 void frmCrawler::setCountCaption(Side side, const QString &caption) {
     countLabel(side)->setText(caption);
+    countLabel(side)->setAccessibleDescription(caption);
 }
 
 void frmCrawler::setBusyPointer(bool busy) {

@@ -4,6 +4,7 @@
 #include "frmCrawler.h"
 
 #include <QAbstractItemModel>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -135,6 +136,48 @@ void tst_frmCrawler::startState() {
     const QFont sitemapFont = control<QPlainTextEdit>(window(), "txtSitemap")->font();
     QVERIFY(!sitemapFont.bold());
     QCOMPARE(sitemapFont.pointSizeF(), 8.25);
+
+    // A screen reader names every control; all but the fixed-text labels say what they do.
+    QMap<QString, QString> spoken = {
+        {"cmdNew", "New"},
+        {"Label2", "Web Address:"},
+        {"txtURL", "Web address"},
+        {"cmdGo", "Go"},
+        {"fraSitemap", "Sitemap"},
+        {"txtSitemap", "Sitemap text"},
+        {"Label7", "Internal Links:"},
+        {"lblInternalLinks", "Internal link count"},
+        {"cmbFrequency", "Change frequency"},
+        {"cmdBuild", "Build Sitemap"},
+        {"Label3", "External Links:"},
+        {"lblExternalLinks", "External link count"},
+        {"Label1", "Export to:"},
+        {"txtExport", "Export folder"},
+        {"cmdExport", "Export"},
+        {"Label4", "Application by Quillon"},
+    };
+    for (int level = 0; level < frmCrawler::levels; ++level) {
+        spoken.insert(QStringLiteral("lstLinks%1").arg(level),
+                      QStringLiteral("Internal links, level %1").arg(level));
+        spoken.insert(QStringLiteral("lstExternal%1").arg(level),
+                      QStringLiteral("External links, level %1").arg(level));
+    }
+    for (auto it = spoken.cbegin(); it != spoken.cend(); ++it) {
+        QAccessibleInterface *read =
+            QAccessible::queryAccessibleInterface(control<QWidget>(window(), it.key()));
+        QVERIFY(read);
+        const bool described = !read->text(QAccessible::Description).isEmpty();
+        // A combo box's name is its text; the label it is the buddy of names it.
+        if (read->role() == QAccessible::ComboBox) {
+            const auto labels = read->relations(QAccessible::Label);
+            QCOMPARE(labels.size(), 1);
+            read = labels.first().first;
+        }
+        QCOMPARE(read->text(QAccessible::Name), it.value());
+        const bool fixedText =
+            QStringList{"Label1", "Label2", "Label3", "Label7", "fraSitemap"}.contains(it.key());
+        QCOMPARE(described, !fixedText);
+    }
 
     // Typing goes into the address box.
     QCOMPARE(QApplication::focusWidget(), control<QLineEdit>(window(), "txtURL"));
@@ -559,6 +602,10 @@ void tst_frmCrawler::countsStayInPlainDigits() {
                      {"http://s.test/a", {}}};
     pressGo(window(), "http://s.test");
     QCOMPARE(counts(window()), QStringLiteral("100000/1000000"));
+    // A screen reader hears the count in the label's description.
+    QCOMPARE(QAccessible::queryAccessibleInterface(control<QLabel>(window(), "lblExternalLinks"))
+                 ->text(QAccessible::Description),
+             QStringLiteral("1000000"));
 }
 
 QTEST_MAIN(tst_frmCrawler)
