@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing Corvane need, when any is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgumbo-dev libgl-dev fonts-liberation
-    clang libclang-rt-14-dev)
+    clang libclang-rt-14-dev librsvg2-bin dpkg-dev file desktop-file-utils appstream)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
