@@ -10,6 +10,7 @@ jobs=$(nproc)
 
 "$root/scripts/build.sh" "$root/build"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+"$root/scripts/test-package.sh" "$root/build"
 
 "$root/scripts/build.sh" "$root/build-asan" -DCORVANE_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
