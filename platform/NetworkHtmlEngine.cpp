@@ -13,6 +13,8 @@
 
 #include <utility>
 
+#include <zlib.h>
+
 namespace {
 
 const QByteArray userAgent = QByteArrayLiteral("Corvane/" CORVANE_VERSION);
@@ -36,6 +38,90 @@ std::optional<QUrl> requestUrl(const std::optional<WebUrl> &address) {
         return std::nullopt;
     return url;
 }
+
+// The Content-Encoding of a body: what the crawl asks for, and what it can read.
+enum class Coding { Identity, Deflated, Unreadable };
+
+Coding codingOf(const QByteArray &contentEncoding) {
+    const QByteArray coding = contentEncoding.trimmed().toLower();
+    if (coding.isEmpty() || coding == "identity")
+        return Coding::Identity;
+    if (coding == "gzip" || coding == "x-gzip" || coding == "deflate")
+        return Coding::Deflated;
+    return Coding::Unreadable;
+}
+
+// Inflates a gzip or deflate body as it arrives, and never past a limit: a body of a few
+// megabytes can inflate to gigabytes, and only the start of a page is read. The format is
+// told by the first bytes, as browsers do, for servers that send raw deflate data as
+// "deflate". A stream that breaks off keeps what it gave before the break.
+class Inflater {
+public:
+    Inflater() = default;
+    Inflater(const Inflater &) = delete;
+    Inflater &operator=(const Inflater &) = delete;
+    ~Inflater() {
+        if (m_state != State::Sniffing)
+            inflateEnd(&m_stream);
+    }
+
+    // Appends what `input` inflates to onto `out`, until `out` holds `limit` bytes.
+    void feed(QByteArrayView input, QByteArray &out, qsizetype limit) {
+        if (m_state == State::Sniffing) {
+            m_head += input;
+            if (m_head.size() < 2)
+                return;
+            const auto first = quint8(m_head[0]);
+            const auto second = quint8(m_head[1]);
+            const bool gzip = first == 0x1f && second == 0x8b;
+            const bool zlib = (first & 0x0f) == Z_DEFLATED && (first * 256 + second) % 31 == 0;
+            m_members = gzip;
+            // 32 more bits of window: zlib reads the gzip or zlib header itself.
+            if (inflateInit2(&m_stream, gzip || zlib ? MAX_WBITS + 32 : -MAX_WBITS) != Z_OK) {
+                m_state = State::Ended;
+                return;
+            }
+            m_state = State::Inflating;
+            const QByteArray head = std::exchange(m_head, {});
+            run(head, out, limit);
+            return;
+        }
+        if (m_state == State::Inflating)
+            run(input, out, limit);
+    }
+
+    // The stream has ended, or broke off: nothing more will come of it.
+    bool ended() const { return m_state == State::Ended; }
+
+private:
+    enum class State { Sniffing, Inflating, Ended };
+
+    void run(QByteArrayView input, QByteArray &out, qsizetype limit) {
+        m_stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(input.data()));
+        m_stream.avail_in = uInt(input.size());
+        while (m_stream.avail_in > 0 && out.size() < limit) {
+            const qsizetype start = out.size();
+            const qsizetype room = std::min<qsizetype>(limit - start, 256 * 1024);
+            out.resize(start + room);
+            m_stream.next_out = reinterpret_cast<Bytef *>(out.data() + start);
+            m_stream.avail_out = uInt(room);
+            const int result = inflate(&m_stream, Z_NO_FLUSH);
+            out.resize(out.size() - qsizetype(m_stream.avail_out));
+            // Another gzip member may follow; anything else after the end is not read.
+            if (result == Z_STREAM_END && m_members && inflateReset(&m_stream) == Z_OK)
+                continue;
+            if (result != Z_OK) {
+                m_state = State::Ended;
+                return;
+            }
+        }
+    }
+
+    z_stream m_stream{};
+    State m_state = State::Sniffing;
+    QByteArray m_head;      // the first bytes, until there are enough to tell the format
+    bool m_members = false; // gzip, whose members may follow one another
+};
 
 struct ReplyDeleter {
     const QObject *owner = nullptr;
@@ -81,6 +167,13 @@ private:
         QNetworkRequest request(url);
         request.setHeader(QNetworkRequest::UserAgentHeader, userAgent);
         request.setRawHeader("Accept", "text/html,application/xhtml+xml,*/*;q=0.8");
+        // Asked for here, so that Qt hands the body over as it came and it is inflated in
+        // gather(), only as far as the page limit. Qt's own decompression first inflates all
+        // that has arrived, to count it, before handing a byte over: a small body that
+        // inflates to gigabytes then either trips its safety check (at 10 MiB by default,
+        // which throws the whole page away, its first link included) or, with the check
+        // raised, holds the window for seconds.
+        request.setRawHeader("Accept-Encoding", "gzip, deflate");
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                              QNetworkRequest::ManualRedirectPolicy);
         request.setTransferTimeout(int(m_stall.count()));
@@ -117,9 +210,22 @@ private:
     void gather() {
         if (redirecting())
             return;
-        m_body += m_reply->read(m_maxBodyBytes - m_body.size());
-        if (m_body.size() >= m_maxBodyBytes)
-            parse(); // the rest of an oversized page is not read
+        if (!m_coding)
+            m_coding = codingOf(m_reply->rawHeader("Content-Encoding"));
+        switch (*m_coding) {
+        case Coding::Identity:
+            m_body += m_reply->read(m_maxBodyBytes - m_body.size());
+            break;
+        case Coding::Deflated:
+            m_inflater.feed(m_reply->readAll(), m_body, m_maxBodyBytes);
+            break;
+        case Coding::Unreadable: // a browser shows no page at all
+            complete({});
+            return;
+        }
+        // The rest of an oversized page is not read.
+        if (m_body.size() >= m_maxBodyBytes || m_inflater.ended())
+            parse();
     }
 
     void loaded() {
@@ -188,7 +294,9 @@ private:
     // Set when the document goes: a parse still running for it stops at once.
     const std::shared_ptr<std::atomic<bool>> m_abandoned = std::make_shared<std::atomic<bool>>();
     std::unique_ptr<QNetworkReply, ReplyDeleter> m_reply;
-    QByteArray m_body;
+    std::optional<Coding> m_coding; // the final reply's, once its body starts
+    Inflater m_inflater;
+    QByteArray m_body; // as the page reads, inflated
     QTimer m_deadline;
     QFutureWatcher<QStringList> m_parse;
     QStringList m_links;

@@ -3,6 +3,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgumbo-dev libgl-dev fonts-liberation
     clang libclang-rt-14-dev librsvg2-bin dpkg-dev file desktop-file-utils appstream)
+# zlib inflates compressed pages as far as the page limit.
+packages+=(zlib1g-dev)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include <zlib.h>
+
 using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(HttpServer::Response::Kind)
@@ -37,6 +39,9 @@ private Q_SLOTS:
     void destroyedWhileLoadingLargePage();
     void largePageTiming();
     void abandonedParseDoesNotHoldUpTheExit();
+
+    // Compressed bodies and HTTPS.
+    void gzipBombGivesNoLinks();
 };
 
 namespace {
@@ -547,6 +552,84 @@ void tst_NetworkHtmlEngine::abandonedParseDoesNotHoldUpTheExit() {
     doc.reset();
     engine.reset(); // waits for the parser's threads
     QCOMPARE_LT(clock.elapsed(), 3000);
+}
+
+// Compressed bodies and HTTPS -----------------------------------------------------------------
+
+namespace {
+
+// One stretch of an inflated body: `text` repeated `times` times.
+struct Stretch {
+    QByteArray text;
+    qint64 times = 1;
+};
+
+// A gzip body that inflates to the stretches one after another. Each distinct text is deflated
+// once, cut off by a full flush (which ends on a byte boundary and refers to nothing before
+// it), and its compressed bytes are repeated: a body that inflates to gigabytes costs a few
+// megabytes and milliseconds to build.
+QByteArray gzipBomb(const QList<Stretch> &stretches) {
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) !=
+        Z_OK)
+        return {};
+    const auto deflated = [&stream](const QByteArray &text, int flush) {
+        QByteArray out(qsizetype(deflateBound(&stream, uLong(text.size()))) + 64,
+                       Qt::Uninitialized);
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.constData()));
+        stream.avail_in = uInt(text.size());
+        stream.next_out = reinterpret_cast<Bytef *>(out.data());
+        stream.avail_out = uInt(out.size());
+        deflate(&stream, flush);
+        out.truncate(out.size() - stream.avail_out);
+        return out;
+    };
+    QByteArray gzip("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\xff", 10);
+    uLong crc = ::crc32(0, nullptr, 0);
+    quint64 size = 0;
+    for (const Stretch &stretch : stretches) {
+        gzip += deflated(stretch.text, Z_FULL_FLUSH).repeated(stretch.times);
+        const uLong textCrc = ::crc32(0, reinterpret_cast<const Bytef *>(stretch.text.constData()),
+                                      uInt(stretch.text.size()));
+        for (qint64 i = 0; i < stretch.times; ++i)
+            crc = crc32_combine(crc, textCrc, z_off_t(stretch.text.size()));
+        size += quint64(stretch.text.size()) * quint64(stretch.times);
+    }
+    gzip += deflated({}, Z_FINISH);
+    deflateEnd(&stream);
+    appendLittleEndian(gzip, quint32(crc));
+    appendLittleEndian(gzip, quint32(size));
+    return gzip;
+}
+
+} // namespace
+
+void tst_NetworkHtmlEngine::gzipBombGivesNoLinks() {
+    // Links are read from the first 16 MiB of the inflated body, as for an uncompressed page,
+    // and the rest of a body of 10 GiB of zeros is never inflated.
+    const QByteArray filler(1024 * 1024, '\0');
+    const qint64 limit = FetchLimits{}.maxBodyBytes;
+    const QByteArray head = "<!DOCTYPE html><html><body><a href=\"/first\">first</a><p>";
+    const QByteArray before = "</p><a href=\"/before-limit\">before</a><p>";
+    const QByteArray after = "</p><a href=\"/after-limit\">after</a><p>";
+    const qint64 fillersBefore = limit / filler.size() - 1;
+    HttpServer::Response response;
+    response.body = gzipBomb({{head},
+                              {filler, fillersBefore},
+                              {before},
+                              {filler, 1},
+                              {after},
+                              {filler, 10 * 1024 - fillersBefore - 1}});
+    response.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+
+    HttpServer server;
+    QVERIFY(server.listen());
+    server.setPage("/bomb", response);
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/bomb"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    QCOMPARE(doc->links(), onServer(server, {"/first", "/before-limit"}));
 }
 
 QTEST_GUILESS_MAIN(tst_NetworkHtmlEngine)
