@@ -137,9 +137,10 @@ struct ReplyDeleter {
 class NetworkDocument final : public QObject, public HtmlDocument {
 public:
     NetworkDocument(QNetworkAccessManager &network, QThreadPool &parsers, const FetchLimits &limits,
-                    const QUrl &url)
+                    const std::optional<QSslConfiguration> &tls, const QUrl &url)
         : m_network(network)
         , m_parsers(parsers)
+        , m_tls(tls)
         , m_stall(limits.stall)
         , m_maxBodyBytes(limits.maxBodyBytes)
         , m_end(limits.total)
@@ -177,6 +178,8 @@ private:
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                              QNetworkRequest::ManualRedirectPolicy);
         request.setTransferTimeout(int(m_stall.count()));
+        if (m_tls)
+            request.setSslConfiguration(*m_tls);
         m_reply.reset(m_network.get(request));
         connect(m_reply.get(), &QNetworkReply::readyRead, this, &NetworkDocument::gather);
         connect(m_reply.get(), &QNetworkReply::finished, this, &NetworkDocument::loaded);
@@ -288,6 +291,7 @@ private:
 
     QNetworkAccessManager &m_network;
     QThreadPool &m_parsers;
+    const std::optional<QSslConfiguration> &m_tls;
     const std::chrono::milliseconds m_stall;
     const qint64 m_maxBodyBytes;
     const QDeadlineTimer m_end;
@@ -306,9 +310,14 @@ private:
 
 } // namespace
 
-NetworkHtmlEngine::NetworkHtmlEngine(FetchLimits limits, ProxyMode proxy)
+NetworkHtmlEngine::NetworkHtmlEngine(FetchLimits limits, ProxyMode proxy,
+                                     const QList<QSslCertificate> &extraAuthorities)
     : m_limits(limits)
     , m_network(std::make_unique<QNetworkAccessManager>()) {
+    if (!extraAuthorities.isEmpty()) {
+        m_tls = QSslConfiguration::defaultConfiguration();
+        m_tls->setCaCertificates(QSslConfiguration::systemCaCertificates() + extraAuthorities);
+    }
     if (proxy == ProxyMode::System)
         QNetworkProxyFactory::setUseSystemConfiguration(true);
     else
@@ -323,5 +332,5 @@ std::unique_ptr<HtmlDocument> NetworkHtmlEngine::createDocumentFromUrl(const QSt
     const std::optional<QUrl> url = requestUrl(WebUrl::parse(address));
     if (!url)
         return nullptr;
-    return std::make_unique<NetworkDocument>(*m_network, m_parsers, m_limits, *url);
+    return std::make_unique<NetworkDocument>(*m_network, m_parsers, m_limits, m_tls, *url);
 }

@@ -2,10 +2,14 @@
 
 #include "HtmlDocument.h"
 
+#include <QList>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QThreadPool>
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 class QNetworkAccessManager;
 
@@ -22,13 +26,17 @@ enum class ProxyMode { System, None };
 // and parses them off the window's thread. Documents it creates must not outlive it.
 class NetworkHtmlEngine final : public HtmlEngine {
 public:
-    explicit NetworkHtmlEngine(FetchLimits limits = {}, ProxyMode proxy = ProxyMode::System);
+    // `extraAuthorities` are trusted for HTTPS beside the system's certificate store, which is
+    // left as it is; tests hand in the authority of their own loopback server.
+    explicit NetworkHtmlEngine(FetchLimits limits = {}, ProxyMode proxy = ProxyMode::System,
+                               const QList<QSslCertificate> &extraAuthorities = {});
     ~NetworkHtmlEngine() override;
 
     std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) override;
 
 private:
     FetchLimits m_limits;
+    std::optional<QSslConfiguration> m_tls; // none: Qt's default, the system's store alone
     std::unique_ptr<QNetworkAccessManager> m_network;
     QThreadPool m_parsers;
 };

@@ -1,5 +1,6 @@
 #include "HttpServer.h"
 #include "NetworkHtmlEngine.h"
+#include "TestTls.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -13,6 +14,7 @@
 using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(HttpServer::Response::Kind)
+Q_DECLARE_METATYPE(ServerCertificate)
 
 // The engine as the crawl uses it, against a real HTTP server on the loopback: what each
 // document reports as its links, what the server was asked for, and how long a load that goes
@@ -42,6 +44,8 @@ private Q_SLOTS:
 
     // Compressed bodies and HTTPS.
     void gzipBombGivesNoLinks();
+    void httpsPages_data();
+    void httpsPages();
 };
 
 namespace {
@@ -630,6 +634,61 @@ void tst_NetworkHtmlEngine::gzipBombGivesNoLinks() {
     QVERIFY(doc);
     QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
     QCOMPARE(doc->links(), onServer(server, {"/first", "/before-limit"}));
+}
+
+void tst_NetworkHtmlEngine::httpsPages_data() {
+    QTest::addColumn<ServerCertificate>("certificate");
+    QTest::addColumn<QByteArray>("protocol"); // the one the server agrees to by ALPN
+    QTest::addColumn<bool>("redirectToHttp");
+    QTest::addColumn<QList<QByteArray>>("targets"); // what the HTTPS server is asked for
+    QTest::addColumn<QString>("linksFrom");         // "https", "http" or none
+
+    using Targets = QList<QByteArray>;
+    QTest::newRow("https page's links lost") << ServerCertificate::Trusted << QByteArray("http/1.1")
+                                             << false << Targets{"/dir/page"} << "https";
+    // The test server speaks HTTP/1.1 alone: an HTTP/2 connection ends after its preface, and
+    // the page with it.
+    QTest::newRow("HTTP/2 not offered")
+        << ServerCertificate::Trusted << QByteArray("h2") << false << Targets{"*"} << QString();
+    QTest::newRow("redirect from https to http not followed")
+        << ServerCertificate::Trusted << QByteArray("http/1.1") << true << Targets{"/dir/page"}
+        << "http";
+    QTest::newRow("certificate of an unknown authority accepted")
+        << ServerCertificate::SelfSigned << QByteArray("http/1.1") << false << Targets{}
+        << QString();
+}
+
+void tst_NetworkHtmlEngine::httpsPages() {
+    QFETCH(ServerCertificate, certificate);
+    QFETCH(QByteArray, protocol);
+    QFETCH(bool, redirectToHttp);
+    QFETCH(QList<QByteArray>, targets);
+    QFETCH(QString, linksFrom);
+
+    const QByteArray page = "<!DOCTYPE html><a href=\"child\">c</a><a href=\"/top\">t</a>";
+    HttpServer plain;
+    QVERIFY(plain.listen());
+    plain.setHtml("/dir/page", page);
+    HttpServer tls;
+    QVERIFY(tls.listen(serverTls(certificate, {protocol})));
+    if (redirectToHttp) {
+        HttpServer::Response redirect;
+        redirect.status = 302;
+        redirect.headers.append(qMakePair(QByteArray("Location"), plain.url("/dir/page").toUtf8()));
+        tls.setPage("/dir/page", redirect);
+    } else {
+        tls.setHtml("/dir/page", page);
+    }
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None, {testAuthority()});
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(tls.url("/dir/page"));
+    QVERIFY(doc);
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    const HttpServer &linked = linksFrom == u"http" ? plain : tls;
+    QCOMPARE(doc->links(),
+             linksFrom.isEmpty() ? QStringList() : onServer(linked, {"/dir/child", "/top"}));
+    QCOMPARE(tls.targets(), targets);
+    QCOMPARE(tls.protocols(), targets.isEmpty() ? QList<QByteArray>() : QList{protocol});
 }
 
 QTEST_GUILESS_MAIN(tst_NetworkHtmlEngine)

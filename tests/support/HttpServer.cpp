@@ -1,6 +1,8 @@
 #include "HttpServer.h"
 
 #include <QHostAddress>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -120,15 +122,14 @@ HttpServer::HttpServer(QObject *parent)
                         "<body><h1>Not Found</h1></body></html>";
         return response;
     };
-    connect(&m_server, &QTcpServer::newConnection, this, &HttpServer::onNewConnection);
 }
 
 HttpServer::~HttpServer() {
     // The sockets are children of m_server, which outlives this body and the other members:
     // cut them off from this object before they go, so nothing they signal while closing
     // reaches a half-destroyed server.
-    m_server.disconnect(this);
-    m_server.close();
+    m_server->disconnect(this);
+    m_server->close();
     const QList<QTcpSocket *> sockets = m_open.keys();
     m_open.clear();
     for (QTcpSocket *socket : sockets) {
@@ -138,16 +139,25 @@ HttpServer::~HttpServer() {
     }
 }
 
-bool HttpServer::listen() {
-    return m_server.listen(QHostAddress::LocalHost, 0);
+bool HttpServer::listen(const std::optional<QSslConfiguration> &tls) {
+    if (tls) {
+        auto server = std::make_unique<QSslServer>();
+        server->setSslConfiguration(*tls);
+        m_server = std::move(server);
+        m_tls = true;
+    }
+    // A TLS connection is pending once its handshake is done.
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this,
+            &HttpServer::onNewConnection);
+    return m_server->listen(QHostAddress::LocalHost, 0);
 }
 
 quint16 HttpServer::port() const {
-    return m_server.serverPort();
+    return m_server->serverPort();
 }
 
 QString HttpServer::url(const QString &path) const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(port()) + path;
+    return QStringLiteral("%1://127.0.0.1:%2").arg(m_tls ? "https" : "http").arg(port()) + path;
 }
 
 void HttpServer::setPage(const QByteArray &target, const Response &response) {
@@ -173,7 +183,9 @@ QList<QByteArray> HttpServer::targets() const {
 }
 
 void HttpServer::onNewConnection() {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        if (auto *tls = qobject_cast<QSslSocket *>(socket))
+            m_protocols.append(tls->sslConfiguration().nextNegotiatedProtocol());
         auto *connection = new Connection(socket, ++m_connections);
         m_open.insert(socket, connection);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });

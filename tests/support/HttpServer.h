@@ -5,10 +5,13 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QSslConfiguration>
 #include <QString>
 #include <QTcpServer>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 class QTcpSocket;
 
@@ -45,11 +48,14 @@ public:
     explicit HttpServer(QObject *parent = nullptr);
     ~HttpServer() override;
 
-    // Listens on 127.0.0.1, port 0 (any free port). False when that fails.
-    bool listen();
+    // Listens on 127.0.0.1, port 0 (any free port), for HTTPS when `tls` is given (its local
+    // certificate, key and ALPN protocols are the server's). False when that fails.
+    bool listen(const std::optional<QSslConfiguration> &tls = std::nullopt);
     quint16 port() const;
-    // "http://127.0.0.1:PORT" followed by `path`.
+    // "http://127.0.0.1:PORT" (or "https://...") followed by `path`.
     QString url(const QString &path = QString()) const;
+    // The ALPN protocol agreed on each HTTPS connection so far, in order of connection.
+    QList<QByteArray> protocols() const { return m_protocols; }
 
     // Answers requests for `target` (path and query, exactly as requested) with `response`.
     void setPage(const QByteArray &target, const Response &response);
@@ -78,7 +84,9 @@ private:
                 bool closeAfter);
     Response responseFor(const Request &request) const;
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server = std::make_unique<QTcpServer>();
+    bool m_tls = false;
+    QList<QByteArray> m_protocols;
     QHash<QTcpSocket *, Connection *> m_open; // each Connection is a child of its socket
     QHash<QByteArray, Response> m_pages;
     Handler m_handler;
