@@ -13,7 +13,9 @@ ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 "$root/scripts/test-package.sh" "$root/build"
 
 "$root/scripts/build.sh" "$root/build-asan" -DCORVANE_SANITIZE=ON
-ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+# Leak checks on: tests/lsan.supp lists the leaks inside third-party libraries, and why.
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS=suppressions="$root/tests/lsan.supp":print_suppressions=0 \
     ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
 
 "$root/scripts/build.sh" "$root/build-fuzz" -DCORVANE_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
