@@ -39,16 +39,14 @@ std::optional<QUrl> requestUrl(const std::optional<WebUrl> &address) {
     return url;
 }
 
-// The Content-Encoding of a body: what the crawl asks for, and what it can read.
-enum class Coding { Identity, Deflated, Unreadable };
+// How a body is read: as it came, or inflated. A coding other than those asked for is read
+// as it came, as browsers do: servers that send "Content-Encoding: utf-8" are not rare.
+enum class Coding { Identity, Deflated };
 
 Coding codingOf(const QByteArray &contentEncoding) {
     const QByteArray coding = contentEncoding.trimmed().toLower();
-    if (coding.isEmpty() || coding == "identity")
-        return Coding::Identity;
-    if (coding == "gzip" || coding == "x-gzip" || coding == "deflate")
-        return Coding::Deflated;
-    return Coding::Unreadable;
+    return coding == "gzip" || coding == "x-gzip" || coding == "deflate" ? Coding::Deflated
+                                                                         : Coding::Identity;
 }
 
 // Inflates a gzip or deflate body as it arrives, and never past a limit: a body of a few
@@ -110,6 +108,8 @@ private:
             // Another gzip member may follow; anything else after the end is not read.
             if (result == Z_STREAM_END && m_members && inflateReset(&m_stream) == Z_OK)
                 continue;
+            if (result == Z_BUF_ERROR) // no progress: more input is needed
+                return;
             if (result != Z_OK) {
                 m_state = State::Ended;
                 return;
@@ -222,9 +222,6 @@ private:
         case Coding::Deflated:
             m_inflater.feed(m_reply->readAll(), m_body, m_maxBodyBytes);
             break;
-        case Coding::Unreadable: // a browser shows no page at all
-            complete({});
-            return;
         }
         // The rest of an oversized page is not read.
         if (m_body.size() >= m_maxBodyBytes || m_inflater.ended())
