@@ -1,9 +1,13 @@
 // The crawl benchmark's driver.
 //
 //   corvane-bench generate DIR PAGES   writes a deterministic site of PAGES pages into DIR
-//   corvane-bench crawl URL            crawls URL with the real window offscreen and prints
+//   corvane-bench crawl URL [OPTIONS]  crawls URL with the real window offscreen and prints
 //                                      one line of figures, then the server's own floor:
 //                                      the same pages fetched in sequence on one connection
+//     --dump FILE    after the crawl, builds the sitemap and writes the twelve lists, the two
+//                    counts and the sitemap to FILE, to compare the results of two builds
+//     --pages FILE   writes the requested addresses to FILE, one a line, in crawl order
+//     --no-floor     skips the floor (run.sh measures it with wrk instead)
 
 #include "DesktopOpener.h"
 #include "FileSystem.h"
@@ -23,6 +27,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QTest>
 #include <QTimer>
 
@@ -95,16 +100,44 @@ double cpuSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// The addresses the crawl requested: the start page and every entry of the walked lists.
+// The addresses the crawl requested: the start page and every entry of the walked lists,
+// read as the crawl reads them (a list may show an entry shortened; the crawl gets it whole).
 QStringList requestedPages(frmCrawler &window, const QString &start) {
     QStringList pages{start};
-    for (int level = 0; level < 5; ++level) {
-        const QAbstractItemModel *model =
-            window.findChild<QListView *>(QStringLiteral("lstLinks%1").arg(level))->model();
-        for (int row = 0; row < model->rowCount(); ++row)
-            pages.append(model->index(row, 0).data().toString());
-    }
+    for (int level = 0; level < 5; ++level)
+        for (int row = 0; window.selectLink(level, row); ++row)
+            pages.append(window.selectedLink(level));
     return pages;
+}
+
+// Everything a user takes from a crawl: the counts, the twelve lists and the built sitemap.
+QByteArray crawlResults(frmCrawler &window) {
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cmdBuild")), Qt::LeftButton);
+    QString text =
+        QStringLiteral("internal count: %1\nexternal count: %2\n")
+            .arg(window.countCaption(Side::Internal), window.countCaption(Side::External));
+    for (int level = 0; level < frmCrawler::levels; ++level) {
+        QStringList entries;
+        for (int row = 0; window.selectLink(level, row); ++row)
+            entries.append(window.selectedLink(level));
+        text += QStringLiteral("== lstLinks%1 (%2)\n").arg(level).arg(entries.size());
+        for (const QString &entry : entries)
+            text += entry + u'\n';
+    }
+    for (int level = 0; level < frmCrawler::levels; ++level) {
+        const QAbstractItemModel *model =
+            window.findChild<QListView *>(QStringLiteral("lstExternal%1").arg(level))->model();
+        text += QStringLiteral("== lstExternal%1 (%2)\n").arg(level).arg(model->rowCount());
+        for (int row = 0; row < model->rowCount(); ++row)
+            text += model->index(row, 0).data().toString() + u'\n';
+    }
+    text += QStringLiteral("== sitemap\n") + window.sitemapText();
+    return text.toUtf8();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }
 
 // Fetches `pages` one after another on one kept-alive connection; seconds taken.
@@ -124,7 +157,13 @@ double floorSeconds(const QStringList &pages) {
     return double(clock.nsecsElapsed()) / 1e9;
 }
 
-int crawl(const QString &start) {
+struct CrawlOptions {
+    QString dumpFile;
+    QString pagesFile;
+    bool floor = true;
+};
+
+int crawl(const QString &start, const CrawlOptions &options) {
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
     DiskFileSystem files;
     NoMessages messages;
@@ -151,9 +190,12 @@ int crawl(const QString &start) {
     sinceTick.start();
     tick.start(5);
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cmdGo")), Qt::LeftButton);
-    tick.stop();
     const double wall = double(clock.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpuBefore;
+    // The window's last repaints and list layouts come after the crawl has returned: they
+    // count in the worst wait, not in the crawl's time.
+    QTest::qWait(250);
+    tick.stop();
 
     const QStringList pages = requestedPages(window, start);
     rusage usage{};
@@ -163,7 +205,14 @@ int crawl(const QString &start) {
                 qlonglong(pages.size()), wall, double(pages.size()) / wall,
                 1000.0 * cpu / double(pages.size()), double(usage.ru_maxrss) / 1024.0,
                 double(worstGapNs) / 1e6);
-    std::printf("floor_wall=%.3f\n", floorSeconds(pages));
+    std::fflush(stdout);
+    if (!options.pagesFile.isEmpty() &&
+        !writeFile(options.pagesFile, pages.join(u'\n').toUtf8() + '\n'))
+        return 1;
+    if (!options.dumpFile.isEmpty() && !writeFile(options.dumpFile, crawlResults(window)))
+        return 1;
+    if (options.floor)
+        std::printf("floor_wall=%.3f\n", floorSeconds(pages));
     return 0;
 }
 
@@ -173,8 +222,24 @@ int main(int argc, char *argv[]) {
     if (argc == 4 && qstrcmp(argv[1], "generate") == 0)
         return generate(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
     QApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], "crawl") == 0)
-        return crawl(QString::fromLocal8Bit(argv[2]));
-    std::fprintf(stderr, "usage: corvane-bench generate DIR PAGES | crawl URL\n");
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() >= 3 && args[1] == u"crawl") {
+        CrawlOptions options;
+        bool valid = true;
+        for (int i = 3; i < args.size() && valid; ++i) {
+            if (args[i] == u"--no-floor")
+                options.floor = false;
+            else if (args[i] == u"--dump" && i + 1 < args.size())
+                options.dumpFile = args[++i];
+            else if (args[i] == u"--pages" && i + 1 < args.size())
+                options.pagesFile = args[++i];
+            else
+                valid = false;
+        }
+        if (valid)
+            return crawl(args[2], options);
+    }
+    std::fprintf(stderr, "usage: corvane-bench generate DIR PAGES | crawl URL [--dump FILE] "
+                         "[--pages FILE] [--no-floor]\n");
     return 2;
 }

@@ -1,46 +1,82 @@
 #!/usr/bin/env bash
-# The crawl benchmark: bash bench/run.sh [PAGES...]   (default: 1000 5000 20000)
+# The crawl benchmark: bash bench/run.sh [PAGES...]   (default: 1000 5000)
 #
-# Installs what it needs, builds an optimised Corvane, generates a deterministic site of each
-# size, serves it with nginx on 127.0.0.1 and crawls it twice, once with Corvane's real window
-# offscreen and once with `wget --spider -r -l 5`. Prints per size: pages requested, seconds,
-# pages per second, Corvane's CPU per page, its peak memory, the longest wait for a turn of
-# its event queue, wget's time per page against Corvane's, and Corvane's time per page over
-# the server's own floor (the same pages fetched in sequence on one kept-alive connection).
+# Installs what it needs, builds an optimised Corvane and measures it on 127.0.0.1, in four
+# parts (BENCH_PARTS picks some of them; default all: "sites python hostile extract"):
+#
+# sites    A deterministic generated site of each size, crawled by Corvane's real window
+#          offscreen and by `wget --spider -r -l 5`: pages requested, seconds, pages per
+#          second, CPU per page, peak memory, the longest wait for a turn of the window's event
+#          queue, wget's time per page, and Corvane's time over the server's own floor (the
+#          same pages fetched in sequence on one kept-alive connection).
+# python   The Python 3.11 documentation of Debian's python3-doc, served by nginx holding every
+#          response 20 ms: Corvane, `wget -r -l 5 --follow-tags=a,area` and the floor (wrk, one
+#          connection, over the pages Corvane requested), in ms per page and as ratios; then
+#          the same site without delay: Corvane's CPU per page, and its results (the twelve
+#          lists, the counts and the sitemap) compared with the baseline's.
+# hostile  A page of 200,000 distinct external links of about 60 characters (memory per listed
+#          link: peak memory over that of a one-link page, divided by 200,000), a page with
+#          one 2 MiB link and a page of 100,000 nested div elements: the longest wait for a
+#          turn of the event queue and the time the page takes.
+# extract  The link extractor's throughput against gumbo's on the Python docs' pages.
+#
+# BASELINE=/path/to/corvane-bench measures another build beside this one in the same run, on
+# every figure above (a row "baseline" beside "this"). The baseline's driver must know the
+# crawl options this one passes (--dump, --pages, --no-floor).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/bench/out"
 port=${BENCH_PORT:-18080}
+parts=${BENCH_PARTS:-sites python hostile extract}
+baseline=${BASELINE:-}
+python_docs=/usr/share/doc/python3/html
 sizes=("$@")
-((${#sizes[@]})) || sizes=(1000 5000 20000)
+((${#sizes[@]})) || sizes=(1000 5000)
 
 "$root/scripts/deps.sh"
-for tool in nginx wget; do
-    command -v "$tool" >/dev/null || {
-        apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nginx wget
-    }
+needed=(nginx libnginx-mod-http-lua wget wrk python3-doc)
+missing=()
+for package in "${needed[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+        missing+=("$package")
 done
+if ((${#missing[@]})); then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
 "$root/scripts/build.sh" "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 bench="$root/build-bench/bench/corvane-bench"
+builds=(this)
+declare -A binary=([this]="$bench")
+if [ -n "$baseline" ]; then
+    [ -x "$baseline" ] || { echo "BASELINE $baseline is not an executable" >&2; exit 2; }
+    builds+=(baseline)
+    binary[baseline]=$baseline
+fi
 export QT_QPA_PLATFORM=offscreen
 mkdir -p "$out"
+has_part() { [[ " $parts " == *" $1 "* ]]; }
 
 stop_nginx() { [ -f "$out/nginx.pid" ] && kill "$(cat "$out/nginx.pid")" 2>/dev/null; rm -f "$out/nginx.pid"; }
 trap stop_nginx EXIT
 
-serve() { # serve DIR: nginx on 127.0.0.1:$port, one worker, connections kept alive
+serve() { # serve DIR [DELAY_MS]: nginx on 127.0.0.1:$port, one worker, connections kept alive
+    local delay=${2:-0} hold=""
+    # nginx has no delay of its own: the Lua module holds each request in the server.
+    ((delay)) && hold="access_by_lua_block { ngx.sleep($delay / 1000) }"
     cat >"$out/nginx.conf" <<CONF
+load_module /usr/share/nginx/modules/ndk_http_module.so;
+load_module /usr/share/nginx/modules/ngx_http_lua_module.so;
 worker_processes 1;
 pid $out/nginx.pid;
 error_log $out/nginx-error.log;
 events { worker_connections 256; }
 http {
     access_log $out/access.log;
+    include /etc/nginx/mime.types;
     keepalive_requests 1000000;
     keepalive_timeout 60s;
-    types { text/html html; }
-    server { listen 127.0.0.1:$port; root $1; }
+    server { listen 127.0.0.1:$port; root $1; $hold }
 }
 CONF
     : >"$out/access.log"
@@ -50,34 +86,172 @@ CONF
     return 1
 }
 
-calc() { awk "BEGIN { printf \"%.5f\", $1 }"; }
+calc() { awk "BEGIN { printf \"%.${2:-3}f\", $1 }"; }
+field() { echo "$1" | head -n 1 | tr ' ' '\n' | sed -n "s/^$2=//p"; }
+gets() { grep -c '"GET ' "$out/access.log" || true; }
 
-printf '%-7s %-7s %-8s %-8s %-12s %-8s %-13s %-11s %-12s %-9s %-10s\n' size pages seconds \
-    pages/s cpu-ms/page rss-MiB worst-gap-ms wget-pages wget-ms/page ours/wget ours/floor
-for size in "${sizes[@]}"; do
-    site="$out/site-$size"
-    [ -f "$site/index.html" ] || "$bench" generate "$site" "$size"
-    serve "$site"
+if has_part sites; then
+    echo "== generated sites (no delay)"
+    printf '%-8s %-7s %-7s %-8s %-8s %-12s %-8s %-13s %-11s %-12s %-9s %-10s\n' build size \
+        pages seconds pages/s cpu-ms/page rss-MiB worst-gap-ms wget-pages wget-ms/page \
+        ours/wget ours/floor
+    for size in "${sizes[@]}"; do
+        site="$out/site-$size"
+        [ -f "$site/index.html" ] || "$bench" generate "$site" "$size"
+        serve "$site"
+        url="http://127.0.0.1:$port"
+        : >"$out/access.log"
+        start=$(date +%s.%N)
+        (cd "$out" && wget --spider -r -l 5 -nd -e robots=off -q "$url/" || true)
+        wget_s=$(calc "$(date +%s.%N) - $start" 5)
+        # wget asks for each page twice (HEAD, then GET): its pages are its GETs.
+        wget_pages=$(gets)
+        wget_per_page=$(calc "$wget_s / $wget_pages" 6)
+        for build in "${builds[@]}"; do
+            ours=$("${binary[$build]}" crawl "$url/")
+            floor=$(echo "$ours" | sed -n 's/^floor_wall=//p')
+            per_page=$(calc "$(field "$ours" wall) / $(field "$ours" pages)" 6)
+            printf '%-8s %-7s %-7s %-8s %-8s %-12s %-8s %-13s %-11s %-12s %-9s %-10s\n' \
+                "$build" "$size" "$(field "$ours" pages)" "$(field "$ours" wall)" \
+                "$(field "$ours" pages_per_s)" "$(field "$ours" cpu_ms_per_page)" \
+                "$(field "$ours" peak_rss_mib)" "$(field "$ours" worst_pump_gap_ms)" \
+                "$wget_pages" "$(calc "1000 * $wget_per_page")" \
+                "$(calc "$per_page / $wget_per_page")" "$(calc "$(field "$ours" wall) / $floor")"
+        done
+        stop_nginx
+    done
+    echo
+fi
+
+if has_part python; then
     url="http://127.0.0.1:$port"
-
-    ours=$("$bench" crawl "$url/")
-    stats=$(echo "$ours" | head -n 1)
-    floor=$(echo "$ours" | sed -n 's/^floor_wall=//p')
-    get() { echo "$stats" | tr ' ' '\n' | sed -n "s/^$1=//p"; }
-
+    echo "== Python 3.11 docs (python3-doc), every response held 20 ms by the server"
+    serve "$python_docs" 20
+    declare -A crawled
+    for build in "${builds[@]}"; do
+        : >"$out/access.log"
+        crawled[$build]=$("${binary[$build]}" crawl "$url/" --no-floor --pages "$out/python-pages-$build.txt")
+    done
     : >"$out/access.log"
+    rm -rf "$out/wget-python"
     start=$(date +%s.%N)
-    (cd "$out" && wget --spider -r -l 5 -nd -e robots=off -q "$url/" || true)
-    wget_s=$(calc "$(date +%s.%N) - $start")
-    # wget asks for each page twice (HEAD, then GET): its pages are its GETs.
-    wget_pages=$(grep -c '"GET ' "$out/access.log" || true)
+    wget -r -l 5 --follow-tags=a,area -e robots=off -q -P "$out/wget-python" "$url/" || true
+    wget_s=$(calc "$(date +%s.%N) - $start" 5)
+    wget_pages=$(gets)
+    rm -rf "$out/wget-python"
+    wget_ms=$(calc "1000 * $wget_s / $wget_pages")
+
+    # The floor: the pages this build requested, one after another on one connection, for
+    # about as long as one pass over them takes.
+    sed -e 's#^[a-z]*://[^/]*##' -e 's/#.*//' -e 's#^$#/#' "$out/python-pages-this.txt" \
+        >"$out/python-paths.txt"
+    cat >"$out/floor.lua" <<'LUA'
+local paths, at = {}, 0
+function init(args) for line in io.lines(args[1]) do paths[#paths + 1] = line end end
+function request() at = at % #paths + 1 return wrk.format("GET", paths[at]) end
+LUA
+    seconds=$(($(wc -l <"$out/python-paths.txt") * 21 / 1000 + 1))
+    rps=$(wrk -t1 -c1 -d"${seconds}s" -s "$out/floor.lua" "$url" -- "$out/python-paths.txt" |
+        sed -n 's/^Requests\/sec: *//p')
+    floor_ms=$(calc "1000 / $rps")
     stop_nginx
 
-    ours_per_page=$(calc "$(get wall) / $(get pages)")
-    wget_per_page=$(calc "$wget_s / $wget_pages")
-    printf '%-7s %-7s %-8s %-8s %-12s %-8s %-13s %-11s %-12s %-9s %-10s\n' "$size" \
-        "$(get pages)" "$(get wall)" "$(get pages_per_s)" "$(get cpu_ms_per_page)" \
-        "$(get peak_rss_mib)" "$(get worst_pump_gap_ms)" "$wget_pages" \
-        "$(calc "1000 * $wget_per_page")" "$(calc "$ours_per_page / $wget_per_page")" \
-        "$(calc "$(get wall) / $floor")"
-done
+    printf '%-16s %-7s %-11s %-13s %-10s %-10s\n' client pages ms/page worst-gap-ms ours/wget \
+        ours/floor
+    for build in "${builds[@]}"; do
+        c=${crawled[$build]}
+        ms=$(calc "1000 * $(field "$c" wall) / $(field "$c" pages)")
+        printf '%-16s %-7s %-11s %-13s %-10s %-10s\n' "corvane $build" "$(field "$c" pages)" \
+            "$ms" "$(field "$c" worst_pump_gap_ms)" "$(calc "$ms / $wget_ms")" \
+            "$(calc "$ms / $floor_ms")"
+    done
+    printf '%-16s %-7s %-11s\n' "wget" "$wget_pages" "$wget_ms"
+    printf '%-16s %-7s %-11s\n' "floor (wrk -c1)" "$(wc -l <"$out/python-paths.txt")" "$floor_ms"
+    echo
+
+    echo "== Python 3.11 docs without delay"
+    serve "$python_docs"
+    printf '%-16s %-7s %-12s %-8s %-13s\n' build pages cpu-ms/page rss-MiB worst-gap-ms
+    declare -A cpu
+    for build in "${builds[@]}"; do
+        c=$("${binary[$build]}" crawl "$url/" --no-floor --dump "$out/python-results-$build.txt")
+        cpu[$build]=$(field "$c" cpu_ms_per_page)
+        printf '%-16s %-7s %-12s %-8s %-13s\n' "corvane $build" "$(field "$c" pages)" \
+            "${cpu[$build]}" "$(field "$c" peak_rss_mib)" "$(field "$c" worst_pump_gap_ms)"
+    done
+    stop_nginx
+    if [ -n "$baseline" ]; then
+        echo "cpu this/baseline: $(calc "${cpu[this]} / ${cpu[baseline]}")"
+        if diff -u "$out/python-results-baseline.txt" "$out/python-results-this.txt" \
+            >"$out/python-results.diff"; then
+            echo "results (lists, counts, sitemap): identical to the baseline's"
+        else
+            echo "results DIFFER from the baseline's ($(grep -c '^[-+][^-+]' "$out/python-results.diff") lines; $out/python-results.diff):"
+            head -n 40 "$out/python-results.diff"
+        fi
+    fi
+    echo
+fi
+
+if has_part hostile; then
+    hostile="$out/hostile"
+    mkdir -p "$hostile"
+    [ -f "$hostile/links.html" ] || awk 'BEGIN {
+        print "<!DOCTYPE html>\n<html><head><title>200000 links</title></head><body>"
+        for (i = 0; i < 200000; i++)
+            printf "<a href=\"http://h%03d.example.invalid/section/topic/page-%06d.html\"></a>\n", i % 1000, i
+        print "</body></html>" }' >"$hostile/links.html"
+    [ -f "$hostile/onelink.html" ] || awk 'BEGIN {
+        print "<!DOCTYPE html>\n<html><head><title>one link</title></head><body>"
+        print "<a href=\"http://h000.example.invalid/section/topic/page-000000.html\"></a>"
+        print "</body></html>" }' >"$hostile/onelink.html"
+    [ -f "$hostile/longlink.html" ] || awk 'BEGIN {
+        path = "abcdefghijklmnopqrstuvwxyz012345"
+        while (length(path) < 2097152) path = path path
+        print "<!DOCTYPE html>\n<html><head><title>a 2 MiB link</title></head><body>"
+        printf "<a href=\"http://long.example.invalid/%s\">long</a>\n", substr(path, 1, 2097152 - 31)
+        print "</body></html>" }' >"$hostile/longlink.html"
+    [ -f "$hostile/deepdiv.html" ] || awk 'BEGIN {
+        print "<!DOCTYPE html>\n<html><head><title>100000 nested divs</title></head><body>"
+        for (i = 0; i < 100000; i++) printf "<div>"
+        printf "<a href=\"http://deep.example.invalid/\">deep</a>"
+        for (i = 0; i < 100000; i++) printf "</div>"
+        print "\n</body></html>" }' >"$hostile/deepdiv.html"
+    serve "$hostile"
+    # A page that takes longer than this is reported as taking at least this long.
+    limit=${BENCH_PAGE_LIMIT_S:-120}
+    echo "== hostile pages (no delay; each page crawled alone, at most ${limit} s)"
+    printf '%-16s %-14s %-14s %-15s %-15s %-14s %-14s %-14s\n' build B-per-link \
+        rss-200k-MiB rss-1link-MiB long:gap-ms long:page-ms deep:gap-ms deep:page-ms
+    hostile_crawl() { # hostile_crawl BUILD PAGE: the crawl's figures, or nothing on timeout
+        timeout "$limit" "${binary[$1]}" crawl "http://127.0.0.1:$port/$2.html" --no-floor || true
+    }
+    page_ms() { [ -n "$1" ] && calc "1000 * $(field "$1" wall)" 0 || echo ">$((limit * 1000))"; }
+    gap_ms() { [ -n "$1" ] && field "$1" worst_pump_gap_ms || echo "?"; }
+    for build in "${builds[@]}"; do
+        one=$(hostile_crawl "$build" onelink)
+        many=$(hostile_crawl "$build" links)
+        long=$(hostile_crawl "$build" longlink)
+        deep=$(hostile_crawl "$build" deepdiv)
+        per_link="?"
+        [ -n "$one" ] && [ -n "$many" ] && per_link=$(calc \
+            "1048576 * ($(field "$many" peak_rss_mib) - $(field "$one" peak_rss_mib)) / 200000" 0)
+        printf '%-16s %-14s %-14s %-15s %-15s %-14s %-14s %-14s\n' "corvane $build" \
+            "$per_link" "$(field "$many" peak_rss_mib)" "$(field "$one" peak_rss_mib)" \
+            "$(gap_ms "$long")" "$(page_ms "$long")" "$(gap_ms "$deep")" "$(page_ms "$deep")"
+    done
+    stop_nginx
+    echo
+fi
+
+if has_part extract; then
+    echo "== link extractor on the Python docs' pages"
+    # HOOK: the extractor's own benchmark (bench/ExtractBench.cpp, target
+    # corvane-extract-bench) runs here once it is part of the build.
+    extract="$root/build-bench/bench/corvane-extract-bench"
+    if [ -x "$extract" ]; then
+        "$extract" "$python_docs"
+    else
+        echo "not measured: this build has no corvane-extract-bench"
+    fi
+fi
