@@ -3,6 +3,7 @@
 #include "HtmlLinks.h"
 #include "PageDecoder.h"
 #include "WebUrl.h"
+#include "XhtmlLinks.h"
 
 #include <QFutureWatcher>
 #include <QNetworkAccessManager>
@@ -259,8 +260,10 @@ private:
         const auto linksOf = [contentType, finalUrl, end = m_end,
                               stop = m_abandoned](const QByteArray &body) {
             const DecodedPage page = decodePage(body, contentType);
-            return page.isHtml ? extractLinks(page.text, finalUrl, page.encoding, end, stop.get())
-                               : QStringList();
+            if (!page.isHtml)
+                return QStringList();
+            return (page.isXml ? extractXhtmlLinks : extractLinks)(page.text, finalUrl,
+                                                                   page.encoding, end, stop.get());
         };
         // A page of ordinary size parses in a millisecond or two: handing it to another thread
         // and back would cost more than it saves. Larger ones would hold the window up.

@@ -863,9 +863,7 @@ DecodedPage decodeAs(const QByteArray &body, qsizetype skip, const Encoding *enc
     return page;
 }
 
-} // namespace
-
-DecodedPage decodePage(const QByteArray &body, const QByteArray &contentType) {
+DecodedPage decodeDocument(const QByteArray &body, const QByteArray &contentType) {
     const std::optional<MimeType> mime =
         contentType.isEmpty() ? std::nullopt : extractMimeType(contentType);
     const bool unknownType =
@@ -895,4 +893,15 @@ DecodedPage decodePage(const QByteArray &body, const QByteArray &contentType) {
     if (const Encoding *fromMeta = MetaPrescan(head).run())
         return decodeAs(body, 0, fromMeta);
     return decodeAs(body, 0, isValidUtf8(body) ? &Utf8 : &Windows1252);
+}
+
+} // namespace
+
+DecodedPage decodePage(const QByteArray &body, const QByteArray &contentType) {
+    DecodedPage page = decodeDocument(body, contentType);
+    if (page.isHtml && !contentType.isEmpty()) {
+        const std::optional<MimeType> mime = extractMimeType(contentType);
+        page.isXml = mime && mime->essence == "application/xhtml+xml";
+    }
+    return page;
 }

@@ -9,6 +9,9 @@ struct DecodedPage {
     // True when the response is an HTML or XHTML document (by its Content-Type, or, when it
     // has none, by sniffing the body); false for everything else, whose text stays empty.
     bool isHtml = false;
+    // True when the document is XHTML served as application/xhtml+xml, which browsers parse
+    // as XML rather than as HTML.
+    bool isXml = false;
     QString text;
     // The encoding the text was decoded from, as a name QStringEncoder accepts ("UTF-8",
     // "windows-1252", "Shift_JIS" ...). Links' queries are percent-encoded in it.

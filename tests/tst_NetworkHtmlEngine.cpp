@@ -143,11 +143,13 @@ void tst_NetworkHtmlEngine::pageLinks_data() {
         << 200 << QByteArray("application/pdf") << QByteArray() << html << QStringList();
     QTest::newRow("page without Content-Type not sniffed")
         << 200 << QByteArray() << QByteArray() << html << links;
-    QTest::newRow("application/xhtml+xml not parsed")
+    // Read as HTML, this page would have three links.
+    QTest::newRow("application/xhtml+xml parsed as HTML")
         << 200 << QByteArray("application/xhtml+xml") << QByteArray()
         << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>"
                       "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title></head>"
-                      "<body><p><a href=\"child\">c</a></p></body></html>")
+                      "<body><p><a href=\"child\">c</a><A href=\"upper\"/></p>"
+                      "<p><a href=\"after?a&b\">error</a></p></body></html>")
         << QStringList{"/dir/child"};
     QTest::newRow("gzip body not decompressed")
         << 200 << htmlType << QByteArray("gzip") << html << links;
@@ -163,6 +165,12 @@ void tst_NetworkHtmlEngine::pageLinks_data() {
         << 200 << QByteArray("text/html") << QByteArray()
         << QByteArray("<!DOCTYPE html><html><head><meta charset=\"windows-1252\"></head><body>" +
                       latin)
+        << latinLinks;
+    QTest::newRow("XML declaration's encoding ignored")
+        << 200 << QByteArray("application/xhtml+xml") << QByteArray()
+        << QByteArray("<?xml version=\"1.0\" encoding=\"windows-1252\"?>"
+                      "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body>" +
+                      latin + "</body></html>")
         << latinLinks;
 }
 

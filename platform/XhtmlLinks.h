@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+
+// The links of a page served as application/xhtml+xml, which browsers parse as XML: every
+// `a` and `area` element of the XHTML namespace that has an href attribute (no namespace),
+// names compared case-sensitively, in document order (template contents excluded), up to the
+// first well-formedness error, as a browser shows a broken XML page up to its error. Each href
+// is resolved against the page's base address: the first XHTML `base` element with an href,
+// unless that does not parse or is a data: or javascript: address, else `documentUrl`.
+// xml:base is ignored, as browsers ignore it for links. `xml` is the page already decoded
+// (PageDecoder reads the XML declaration); `encoding` and the rest as for extractLinks.
+// Pure text code, safe to run on any thread.
+QStringList extractXhtmlLinks(const QString &xml, const QString &documentUrl,
+                              const QByteArray &encoding,
+                              QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
+                              const std::atomic<bool> *stop = nullptr);
