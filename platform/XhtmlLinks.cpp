@@ -46,15 +46,16 @@ QStringList extractXhtmlLinks(const QString &xml, const QString &documentUrl,
             templateDepth += start ? 1 : -1;
             continue;
         }
-        if (!start || templateDepth > 0)
+        const bool link = name == u"a" || name == u"area";
+        if (!start || templateDepth > 0 || (!link && (name != u"base" || baseHref)))
             continue;
         const QXmlStreamAttributes attributes = reader.attributes();
         if (!attributes.hasAttribute(QString(), QStringLiteral("href")))
             continue;
         const QString href = attributes.value(QString(), QStringLiteral("href")).toString();
-        if (name == u"a" || name == u"area")
+        if (link)
             hrefs.append(href);
-        else if (name == u"base" && !baseHref)
+        else
             baseHref = href;
     }
 

@@ -13,9 +13,11 @@
 // first well-formedness error, as a browser shows a broken XML page up to its error. Each href
 // is resolved against the page's base address: the first XHTML `base` element with an href,
 // unless that does not parse or is a data: or javascript: address, else `documentUrl`.
-// xml:base is ignored, as browsers ignore it for links. `xml` is the page already decoded
-// (PageDecoder reads the XML declaration); `encoding` and the rest as for extractLinks.
-// Pure text code, safe to run on any thread.
+// xml:base is ignored, as browsers ignore it for links. A page with an external DTD may use
+// entities it does not declare itself (XHTML 1.0's &nbsp;): they end nothing, but one in an
+// href stays as written, where a browser that knows XHTML's DTDs would expand it.
+// `xml` is the page already decoded (PageDecoder reads the XML declaration); `encoding` and
+// the rest as for extractLinks. Pure text code, safe to run on any thread.
 QStringList extractXhtmlLinks(const QString &xml, const QString &documentUrl,
                               const QByteArray &encoding,
                               QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),

@@ -143,12 +143,14 @@ void tst_NetworkHtmlEngine::pageLinks_data() {
         << 200 << QByteArray("application/pdf") << QByteArray() << html << QStringList();
     QTest::newRow("page without Content-Type not sniffed")
         << 200 << QByteArray() << QByteArray() << html << links;
-    // Read as HTML, this page would have three links.
+    // Read as HTML, this page would have three links. Its DTD declares &nbsp;.
     QTest::newRow("application/xhtml+xml parsed as HTML")
         << 200 << QByteArray("application/xhtml+xml") << QByteArray()
         << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+                      "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Strict//EN\" "
+                      "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd\">"
                       "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title></head>"
-                      "<body><p><a href=\"child\">c</a><A href=\"upper\"/></p>"
+                      "<body><p>&nbsp;<a href=\"child\">c</a><A href=\"upper\"/></p>"
                       "<p><a href=\"after?a&b\">error</a></p></body></html>")
         << QStringList{"/dir/child"};
     QTest::newRow("gzip body not decompressed")
