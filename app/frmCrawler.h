@@ -48,8 +48,8 @@ public:
     void OpenURL(const QString &URL);
     const QString &sitemapText() const { return strSitemap; }
 
-    const QString &internalSeenText() const { return strInternalSeen.text(); }
-    const QString &externalSeenText() const { return strExternalSeen.text(); }
+    QString internalSeenText() const { return strInternalSeen.text(); }
+    QString externalSeenText() const { return strExternalSeen.text(); }
 
     // CrawlView
     QString startAddress() const override;

@@ -1,152 +1,259 @@
 #include "SeenText.h"
 
+#include <divsufsort.h>
+
 #include <algorithm>
 #include <bit>
+#include <cstring>
+#include <string_view>
 
 namespace {
 
-// Up to this many edges a state's block is scanned rather than halved.
-constexpr std::uint32_t scannedEdges = 8;
+// Merges up to this many times the direct size are sorted in place: a few milliseconds.
+constexpr std::size_t inPlaceFactor = 16;
+// Segments of one size class (sizes within a factor of this) merge once there are this many.
+constexpr std::size_t fanOut = 8;
+// Suffix positions are 32-bit; larger text stays in several segments.
+constexpr std::size_t largestSegment = std::size_t(1) << 30;
 
-// The index is most of what a long list costs, so its vectors grow by half, not double.
-template <typename T> void makeRoom(std::vector<T> &vector, std::size_t extra) {
-    if (vector.size() + extra > vector.capacity())
-        vector.reserve(std::max(vector.size() + extra, vector.capacity() * 3 / 2 + 16));
+void encode(QStringView text, std::string &bytes) {
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        if (unit < 0x80) {
+            bytes += char(unit);
+        } else if (unit < 0x800) {
+            bytes += char(0xC0 | (unit >> 6));
+            bytes += char(0x80 | (unit & 0x3F));
+        } else {
+            bytes += char(0xE0 | (unit >> 12));
+            bytes += char(0x80 | ((unit >> 6) & 0x3F));
+            bytes += char(0x80 | (unit & 0x3F));
+        }
+    }
+}
+
+// The text grows by a quarter at a time, not double: it is most of what a long list costs.
+void makeRoom(std::string &bytes, std::size_t extra) {
+    if (bytes.size() + extra > bytes.capacity())
+        bytes.reserve(std::max(bytes.size() + extra, bytes.capacity() + bytes.capacity() / 4));
+}
+
+std::vector<std::uint32_t> sortSuffixes(const char *bytes, std::size_t size) {
+    std::vector<std::uint32_t> suffixes(size);
+    // divsufsort writes 32-bit signed positions; the segment's size keeps them non-negative.
+    divsufsort(reinterpret_cast<const sauchar_t *>(bytes),
+               reinterpret_cast<saidx_t *>(suffixes.data()), saidx_t(size));
+    return suffixes;
+}
+
+// The length of the common prefix of a and b, both at least `limit` long, known to be at
+// least `from`.
+std::size_t commonPrefix(const char *a, const char *b, std::size_t from, std::size_t limit) {
+    std::size_t i = from;
+    for (; i + 8 <= limit; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y) {
+            if constexpr (std::endian::native == std::endian::little)
+                return i + std::size_t(std::countr_zero(x ^ y)) / 8;
+            break;
+        }
+    }
+    while (i < limit && a[i] == b[i])
+        ++i;
+    return i;
+}
+
+// 0 for segments below fanOut × directBytes, 1 below fanOut² ×, and so on.
+int sizeClass(std::size_t size, std::size_t directBytes) {
+    int result = 0;
+    for (size /= directBytes * fanOut; size > 0; size /= fanOut)
+        ++result;
+    return result;
 }
 
 } // namespace
 
-void SeenText::reset(const QString &text) {
-    m_text = text;
-    // Give back what a long list held rather than only clearing it.
-    m_states = {};
-    m_edges = {};
-    m_freeBlocks.fill(noEdge);
-    m_states.push_back({0, -1, 0, 0});
-    m_last = 0;
-    for (const QChar c : m_text)
-        extend(c.unicode());
+SeenText::~SeenText() {
+    finishMerge(true);
 }
 
-void SeenText::append(const QString &address) {
-    // A list that was never reset starts empty, with only the automaton's first state.
-    if (m_states.empty())
-        reset(QString());
-    m_text += u',';
-    m_text += address;
-    extend(u',');
-    for (const QChar c : address)
-        extend(c.unicode());
+void SeenText::reset(QStringView text) {
+    finishMerge(true);
+    m_bytes = {};
+    m_segments = {};
+    encode(text, m_bytes);
+    if (!m_bytes.empty())
+        m_segments.push_back({0, m_bytes.size(), {}});
+    maintain();
 }
 
-bool SeenText::contains(const QString &address) const {
+void SeenText::append(QStringView address) {
+    const std::size_t begin = m_bytes.size();
+    makeRoom(m_bytes, 1 + std::size_t(address.size()));
+    m_bytes += ',';
+    encode(address, m_bytes);
+    const bool direct =
+        !m_segments.empty() && m_segments.back().suffixes.empty() && !m_segments.back().merging;
+    if (direct)
+        m_segments.back().end = m_bytes.size();
+    else
+        m_segments.push_back({begin, m_bytes.size(), {}});
+    maintain();
+}
+
+bool SeenText::contains(QStringView address) const {
     // Nothing is found in an empty text, and an empty address in any other.
-    if (m_text.isEmpty())
+    if (m_bytes.empty())
         return false;
-    std::int32_t state = 0;
-    for (const QChar c : address) {
-        const std::uint32_t edge = findEdge(state, c.unicode());
-        if (edge == noEdge)
-            return false;
-        state = static_cast<std::int32_t>(m_edges[edge].to);
+    std::string sought;
+    encode(address, sought);
+    if (sought.empty())
+        return true;
+    const std::string_view all(m_bytes);
+    for (std::size_t i = 0; i < m_segments.size(); ++i) {
+        if (inSegment(m_segments[i], sought))
+            return true;
+        // An occurrence that straddles the border before this segment starts within the
+        // last size - 1 bytes of the text before it.
+        if (i > 0 && sought.size() > 1) {
+            const std::size_t border = m_segments[i].begin;
+            const std::size_t from = border - std::min(border, sought.size() - 1);
+            if (all.substr(from, 2 * (sought.size() - 1)).find(sought) != std::string_view::npos)
+                return true;
+        }
     }
+    return false;
+}
+
+QString SeenText::text() const {
+    QString result;
+    result.reserve(qsizetype(m_bytes.size()));
+    for (std::size_t i = 0; i < m_bytes.size();) {
+        const auto lead = std::uint8_t(m_bytes[i]);
+        const auto next = [&](std::size_t at) { return std::uint8_t(m_bytes[at]) & 0x3F; };
+        if (lead < 0x80) {
+            result += QChar(lead);
+            i += 1;
+        } else if (lead < 0xE0) {
+            result += QChar(char16_t(((lead & 0x1F) << 6) | next(i + 1)));
+            i += 2;
+        } else {
+            result += QChar(char16_t(((lead & 0x0F) << 12) | (next(i + 1) << 6) | next(i + 2)));
+            i += 3;
+        }
+    }
+    return result;
+}
+
+bool SeenText::inSegment(const Segment &segment, std::string_view sought) const {
+    const char *text = m_bytes.data() + segment.begin;
+    const std::size_t size = segment.end - segment.begin;
+    if (segment.suffixes.empty())
+        return std::string_view(text, size).find(sought) != std::string_view::npos;
+    // The first suffix not below `sought` starts with it when any suffix does. The suffixes
+    // between two that share a prefix with `sought` share it too, so each step compares
+    // only from the shorter of the bounds' common prefixes on.
+    std::size_t low = 0, high = segment.suffixes.size();
+    std::size_t lowCommon = 0, highCommon = 0;
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        const std::size_t at = segment.suffixes[middle];
+        const std::size_t limit = std::min(sought.size(), size - at);
+        const std::size_t common =
+            commonPrefix(text + at, sought.data(), std::min(lowCommon, highCommon), limit);
+        const bool below =
+            common < sought.size() &&
+            (common == limit || std::uint8_t(text[at + common]) < std::uint8_t(sought[common]));
+        if (below) {
+            low = middle + 1;
+            lowCommon = common;
+        } else {
+            high = middle;
+            highCommon = common;
+        }
+    }
+    return high < segment.suffixes.size() && highCommon == sought.size();
+}
+
+// Keeps the segments few: a trailing segment is sorted once it is large enough, and a run
+// of fanOut sorted segments of one size class or smaller is merged into one.
+void SeenText::maintain() {
+    finishMerge(false);
+    for (bool changed = true; changed && !m_segments.empty();) {
+        changed = false;
+        std::size_t last = m_segments.size() - 1;
+        const Segment &tail = m_segments[last];
+        if (tail.suffixes.empty() && !tail.merging) {
+            if (tail.end - tail.begin >= m_directBytes) {
+                changed = merge(last, last);
+                continue;
+            }
+            if (last == 0)
+                break;
+            --last;
+        }
+        // Runs are looked for from the newest segments back: a run that had to wait for
+        // the worker is merged on a later call.
+        const auto sorted = [&](std::size_t i) {
+            return !m_segments[i].merging && !m_segments[i].suffixes.empty();
+        };
+        const auto classOf = [&](std::size_t i) {
+            return sizeClass(m_segments[i].end - m_segments[i].begin, m_directBytes);
+        };
+        for (std::size_t end = last + 1; end > 0 && !changed;) {
+            const std::size_t runLast = end - 1;
+            std::size_t first = runLast;
+            if (sorted(runLast)) {
+                while (first > 0 && sorted(first - 1) && classOf(first - 1) <= classOf(runLast) &&
+                       m_segments[runLast].end - m_segments[first - 1].begin <= largestSegment)
+                    --first;
+                if (runLast - first + 1 >= fanOut)
+                    changed = merge(first, runLast);
+            }
+            end = first;
+        }
+    }
+}
+
+bool SeenText::merge(std::size_t first, std::size_t last) {
+    const std::size_t begin = m_segments[first].begin;
+    const std::size_t end = m_segments[last].end;
+    if (end - begin <= m_directBytes * inPlaceFactor) {
+        std::vector<std::uint32_t> suffixes = sortSuffixes(m_bytes.data() + begin, end - begin);
+        m_segments.erase(m_segments.begin() + std::ptrdiff_t(first + 1),
+                         m_segments.begin() + std::ptrdiff_t(last + 1));
+        m_segments[first] = {begin, end, std::move(suffixes)};
+        return true;
+    }
+    if (m_merge.suffixes.valid())
+        return false;
+    for (std::size_t i = first; i <= last; ++i)
+        m_segments[i].merging = true;
+    // The worker sorts a copy: appends may move the text meanwhile.
+    m_merge = {begin, end,
+               std::async(std::launch::async, [bytes = m_bytes.substr(begin, end - begin)] {
+                   return sortSuffixes(bytes.data(), bytes.size());
+               })};
     return true;
 }
 
-// The usual online construction: the new state `cur` stands for the whole text so far,
-// every suffix that had no `unit` edge gets one to `cur`, and where a suffix already had
-// one to a state that also stands for longer texts, that state is split by a clone.
-void SeenText::extend(char16_t unit) {
-    // At most `cur` and a clone are added.
-    makeRoom(m_states, 2);
-    const auto cur = static_cast<std::int32_t>(m_states.size());
-    m_states.push_back({m_states[m_last].length + 1, -1, 0, 0});
-    std::int32_t p = m_last;
-    std::uint32_t edge = noEdge;
-    while (p >= 0 && (edge = findEdge(p, unit)) == noEdge) {
-        addEdge(p, unit, cur);
-        p = m_states[p].link;
-    }
-    if (p < 0) {
-        m_states[cur].link = 0;
-    } else {
-        const auto q = static_cast<std::int32_t>(m_edges[edge].to);
-        if (m_states[p].length + 1 == m_states[q].length) {
-            m_states[cur].link = q;
-        } else {
-            const auto clone = static_cast<std::int32_t>(m_states.size());
-            m_states.push_back({m_states[p].length + 1, m_states[q].link, 0, 0});
-            const std::uint32_t count = m_states[q].count;
-            if (count > 0) {
-                const std::uint32_t block = allocateBlock(std::bit_ceil(count));
-                std::copy_n(m_edges.begin() + m_states[q].first, count, m_edges.begin() + block);
-                m_states[clone].first = block;
-                m_states[clone].count = count;
-            }
-            while (p >= 0) {
-                edge = findEdge(p, unit);
-                if (edge == noEdge || m_edges[edge].to != static_cast<std::uint32_t>(q))
-                    break;
-                m_edges[edge].to = clone;
-                p = m_states[p].link;
-            }
-            m_states[q].link = clone;
-            m_states[cur].link = clone;
-        }
-    }
-    m_last = cur;
-}
-
-std::uint32_t SeenText::findEdge(std::int32_t from, char16_t unit) const {
-    const State &state = m_states[from];
-    const Edge *begin = m_edges.data() + state.first;
-    const Edge *end = begin + state.count;
-    const Edge *found = begin;
-    if (state.count <= scannedEdges) {
-        while (found != end && found->unit < unit)
-            ++found;
-    } else {
-        found = std::lower_bound(begin, end, unit,
-                                 [](const Edge &edge, char16_t u) { return edge.unit < u; });
-    }
-    if (found == end || found->unit != unit)
-        return noEdge;
-    return static_cast<std::uint32_t>(found - m_edges.data());
-}
-
-void SeenText::addEdge(std::int32_t from, char16_t unit, std::uint32_t to) {
-    const std::uint32_t count = m_states[from].count;
-    // A block is full when the count has reached a power of two.
-    if (count == 0 || std::has_single_bit(count)) {
-        const std::uint32_t block = allocateBlock(count == 0 ? 1 : count * 2);
-        std::copy_n(m_edges.begin() + m_states[from].first, count, m_edges.begin() + block);
-        if (count > 0)
-            releaseBlock(m_states[from].first, count);
-        m_states[from].first = block;
-    }
-    Edge *edges = m_edges.data() + m_states[from].first;
-    std::uint32_t at = count;
-    for (; at > 0 && edges[at - 1].unit > unit; --at)
-        edges[at] = edges[at - 1];
-    edges[at] = {to, unit};
-    m_states[from].count = count + 1;
-}
-
-std::uint32_t SeenText::allocateBlock(std::uint32_t capacity) {
-    std::uint32_t &freeBlock = m_freeBlocks[std::countr_zero(capacity)];
-    if (freeBlock != noEdge) {
-        const std::uint32_t block = freeBlock;
-        freeBlock = m_edges[block].to;
-        return block;
-    }
-    makeRoom(m_edges, capacity);
-    const auto block = static_cast<std::uint32_t>(m_edges.size());
-    m_edges.resize(m_edges.size() + capacity);
-    return block;
-}
-
-void SeenText::releaseBlock(std::uint32_t first, std::uint32_t capacity) {
-    std::uint32_t &freeBlock = m_freeBlocks[std::countr_zero(capacity)];
-    m_edges[first].to = freeBlock;
-    freeBlock = first;
+bool SeenText::finishMerge(bool wait) {
+    if (!m_merge.suffixes.valid())
+        return false;
+    if (!wait && m_merge.suffixes.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return false;
+    std::vector<std::uint32_t> suffixes = m_merge.suffixes.get();
+    const auto first = std::find_if(m_segments.begin(), m_segments.end(),
+                                    [](const Segment &segment) { return segment.merging; });
+    // A reset while the worker ran has dropped the segments it was sorting.
+    if (first == m_segments.end() || first->begin != m_merge.begin)
+        return true;
+    const auto last = std::find_if(first, m_segments.end(), [&](const Segment &segment) {
+        return segment.end == m_merge.end;
+    });
+    m_segments.erase(first + 1, last + 1);
+    *first = {m_merge.begin, m_merge.end, std::move(suffixes)};
+    return true;
 }

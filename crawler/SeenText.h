@@ -1,56 +1,77 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 
-#include <array>
 #include <cstdint>
+#include <future>
+#include <string>
+#include <string_view>
 #include <vector>
 
 // One of the window's seen-lists: addresses joined by commas. An address counts as seen
 // when it occurs anywhere in the text, commas included, so "a/b" is seen once "a/bc" has
 // been added, and "b,c" once "a,b" and then "c" have.
 //
-// Beside the text the list keeps a suffix automaton over its UTF-16 code units, grown as
-// addresses are appended, so contains() costs the length of the address rather than the
-// length of the text; a crawl asks once per harvested link, and a scan of the whole text
-// each time made large sites quadratic.
+// The text is kept once, as bytes: each UTF-16 code unit encoded on its own the way UTF-8
+// encodes a code point (a surrogate as three bytes of its own), so one byte for most
+// characters, and a run of code units occurs in the text exactly when its bytes occur in
+// the bytes. The bytes are cut into consecutive segments of growing size, each with a
+// suffix array of its own: a test searches every segment's array and, directly, the bytes
+// around each border between two segments, where an occurrence may straddle both. That
+// costs the address's length times the logarithm of the text's, at five bytes per
+// character of text. New text first lands in a segment that is searched directly; small
+// segments are merged in place, large merges are sorted on a worker thread while the old
+// segments go on answering, so no append holds its caller for long.
+//
+// Not thread-safe: one thread calls every member.
 class SeenText {
 public:
-    // Replaces the text with `text` and rebuilds the index over it.
-    void reset(const QString &text);
+    // A trailing segment is searched directly until it holds `directBytes` bytes, and the
+    // sizes at which segments are sorted and merged scale with it; tests make it small to
+    // reach every path with short texts.
+    explicit SeenText(std::size_t directBytes = 4096)
+        : m_directBytes(directBytes) {}
+    SeenText(const SeenText &) = delete;
+    SeenText &operator=(const SeenText &) = delete;
+    ~SeenText();
+
+    // Replaces the text with `text`.
+    void reset(QStringView text);
     // Appends a comma and `address`.
-    void append(const QString &address);
+    void append(QStringView address);
     // True when `address` occurs in the text (by textPosition's rules).
-    bool contains(const QString &address) const;
-    const QString &text() const { return m_text; }
+    bool contains(QStringView address) const;
+    // The text, decoded afresh from its bytes.
+    QString text() const;
 
 private:
-    // A state of the automaton: the longest text it stands for, its suffix link, and its
-    // outgoing edges, `count` of them at `first` in m_edges in a block of bit_ceil(count).
-    struct State {
-        std::int32_t length;
-        std::int32_t link;
-        std::uint32_t first;
-        std::uint32_t count;
+    struct Segment {
+        std::size_t begin;
+        std::size_t end;
+        // Empty while the segment is searched directly.
+        std::vector<std::uint32_t> suffixes;
+        // A worker is sorting this segment together with its neighbours.
+        bool merging = false;
     };
-    struct Edge {
-        std::uint32_t to;
-        char16_t unit;
+    // A merge sorted on a worker: the segments from `begin` to `end` become one.
+    struct Merge {
+        std::size_t begin;
+        std::size_t end;
+        std::future<std::vector<std::uint32_t>> suffixes;
     };
-    static constexpr std::uint32_t noEdge = UINT32_MAX;
 
-    void extend(char16_t unit);
-    std::uint32_t findEdge(std::int32_t from, char16_t unit) const;
-    void addEdge(std::int32_t from, char16_t unit, std::uint32_t to);
-    std::uint32_t allocateBlock(std::uint32_t capacity);
-    void releaseBlock(std::uint32_t first, std::uint32_t capacity);
+    void maintain();
+    // Makes segments `first` to `last` one sorted segment, or has a worker sort them; false
+    // when they are too large to sort here and the worker is busy.
+    bool merge(std::size_t first, std::size_t last);
+    // Puts the worker's result in place once it is ready (or at once, waiting for it);
+    // false when there was none.
+    bool finishMerge(bool wait);
+    bool inSegment(const Segment &segment, std::string_view sought) const;
 
-    QString m_text;
-    std::vector<State> m_states;
-    // Every state's edges, sorted by unit, each state's in a block whose size is a power of
-    // two; blocks a state has outgrown wait in m_freeBlocks for another state.
-    std::vector<Edge> m_edges;
-    // Per block size 2^k, the first free block; each free block holds the next in its `to`.
-    std::array<std::uint32_t, 17> m_freeBlocks{};
-    std::int32_t m_last = 0;
+    std::size_t m_directBytes;
+    std::string m_bytes;
+    std::vector<Segment> m_segments;
+    Merge m_merge{};
 };

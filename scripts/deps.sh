@@ -5,6 +5,8 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgumbo-dev libgl-dev f
     clang libclang-rt-14-dev librsvg2-bin dpkg-dev file desktop-file-utils appstream)
 # zlib inflates compressed pages as far as the page limit.
 packages+=(zlib1g-dev)
+# libdivsufsort sorts the suffixes behind the seen-lists.
+packages+=(libdivsufsort-dev)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
