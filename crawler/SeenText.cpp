@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 namespace {
@@ -13,21 +15,28 @@ namespace {
 constexpr std::size_t inPlaceFactor = 16;
 // Segments of one size class (sizes within a factor of this) merge once there are this many.
 constexpr std::size_t fanOut = 8;
-// Suffix positions are 32-bit; larger text stays in several segments.
-constexpr std::size_t largestSegment = std::size_t(1) << 30;
+// Larger text stays in several segments: positions take three bytes, and sorting a segment
+// on the worker briefly takes twice its memory.
+constexpr std::size_t largestSegment = std::size_t(8) << 20;
 
 void encode(QStringView text, std::string &bytes) {
+    std::size_t size = 0;
+    for (const QChar c : text)
+        size += c.unicode() < 0x80 ? 1 : c.unicode() < 0x800 ? 2 : 3;
+    std::size_t at = bytes.size();
+    bytes.resize(at + size);
+    char *out = bytes.data();
     for (const QChar c : text) {
         const char16_t unit = c.unicode();
         if (unit < 0x80) {
-            bytes += char(unit);
+            out[at++] = char(unit);
         } else if (unit < 0x800) {
-            bytes += char(0xC0 | (unit >> 6));
-            bytes += char(0x80 | (unit & 0x3F));
+            out[at++] = char(0xC0 | (unit >> 6));
+            out[at++] = char(0x80 | (unit & 0x3F));
         } else {
-            bytes += char(0xE0 | (unit >> 12));
-            bytes += char(0x80 | ((unit >> 6) & 0x3F));
-            bytes += char(0x80 | (unit & 0x3F));
+            out[at++] = char(0xE0 | (unit >> 12));
+            out[at++] = char(0x80 | ((unit >> 6) & 0x3F));
+            out[at++] = char(0x80 | (unit & 0x3F));
         }
     }
 }
@@ -36,14 +45,6 @@ void encode(QStringView text, std::string &bytes) {
 void makeRoom(std::string &bytes, std::size_t extra) {
     if (bytes.size() + extra > bytes.capacity())
         bytes.reserve(std::max(bytes.size() + extra, bytes.capacity() + bytes.capacity() / 4));
-}
-
-std::vector<std::uint32_t> sortSuffixes(const char *bytes, std::size_t size) {
-    std::vector<std::uint32_t> suffixes(size);
-    // divsufsort writes 32-bit signed positions; the segment's size keeps them non-negative.
-    divsufsort(reinterpret_cast<const sauchar_t *>(bytes),
-               reinterpret_cast<saidx_t *>(suffixes.data()), saidx_t(size));
-    return suffixes;
 }
 
 // The length of the common prefix of a and b, both at least `limit` long, known to be at
@@ -75,14 +76,40 @@ int sizeClass(std::size_t size, std::size_t directBytes) {
 
 } // namespace
 
+SeenText::Suffixes::Suffixes(const char *bytes, std::size_t size) {
+    // divsufsort writes 32-bit positions; each is packed into three bytes in place, never
+    // over one not yet read, and the block shrinks to fit.
+    auto *positions = static_cast<std::uint8_t *>(std::malloc(4 * size));
+    if (!positions)
+        throw std::bad_alloc();
+    m_positions.reset(positions);
+    auto *wide = reinterpret_cast<saidx_t *>(positions);
+    divsufsort(reinterpret_cast<const sauchar_t *>(bytes), wide, saidx_t(size));
+    for (std::size_t i = 0; i < size; ++i) {
+        const auto position = std::uint32_t(wide[i]);
+        positions[3 * i] = std::uint8_t(position);
+        positions[3 * i + 1] = std::uint8_t(position >> 8);
+        positions[3 * i + 2] = std::uint8_t(position >> 16);
+    }
+    if (auto *smaller = static_cast<std::uint8_t *>(std::realloc(positions, 3 * size))) {
+        (void)m_positions.release();
+        m_positions.reset(smaller);
+    }
+    m_size = size;
+}
+
+void SeenText::Suffixes::Free::operator()(std::uint8_t *positions) const {
+    std::free(positions);
+}
+
 SeenText::~SeenText() {
     finishMerge(true);
 }
 
 void SeenText::reset(QStringView text) {
     finishMerge(true);
-    m_bytes = {};
-    m_segments = {};
+    m_bytes = std::string();
+    m_segments = std::vector<Segment>();
     encode(text, m_bytes);
     if (!m_bytes.empty())
         m_segments.push_back({0, m_bytes.size(), {}});
@@ -221,7 +248,7 @@ bool SeenText::merge(std::size_t first, std::size_t last) {
     const std::size_t begin = m_segments[first].begin;
     const std::size_t end = m_segments[last].end;
     if (end - begin <= m_directBytes * inPlaceFactor) {
-        std::vector<std::uint32_t> suffixes = sortSuffixes(m_bytes.data() + begin, end - begin);
+        Suffixes suffixes(m_bytes.data() + begin, end - begin);
         m_segments.erase(m_segments.begin() + std::ptrdiff_t(first + 1),
                          m_segments.begin() + std::ptrdiff_t(last + 1));
         m_segments[first] = {begin, end, std::move(suffixes)};
@@ -234,7 +261,7 @@ bool SeenText::merge(std::size_t first, std::size_t last) {
     // The worker sorts a copy: appends may move the text meanwhile.
     m_merge = {begin, end,
                std::async(std::launch::async, [bytes = m_bytes.substr(begin, end - begin)] {
-                   return sortSuffixes(bytes.data(), bytes.size());
+                   return Suffixes(bytes.data(), bytes.size());
                })};
     return true;
 }
@@ -244,7 +271,7 @@ bool SeenText::finishMerge(bool wait) {
         return false;
     if (!wait && m_merge.suffixes.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
         return false;
-    std::vector<std::uint32_t> suffixes = m_merge.suffixes.get();
+    Suffixes suffixes = m_merge.suffixes.get();
     const auto first = std::find_if(m_segments.begin(), m_segments.end(),
                                     [](const Segment &segment) { return segment.merging; });
     // A reset while the worker ran has dropped the segments it was sorting.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <future>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,7 @@
 // the bytes. The bytes are cut into consecutive segments of growing size, each with a
 // suffix array of its own: a test searches every segment's array and, directly, the bytes
 // around each border between two segments, where an occurrence may straddle both. That
-// costs the address's length times the logarithm of the text's, at five bytes per
+// costs the address's length times the logarithm of the text's, at four bytes per
 // character of text. New text first lands in a segment that is searched directly; small
 // segments are merged in place, large merges are sorted on a worker thread while the old
 // segments go on answering, so no append holds its caller for long.
@@ -45,12 +46,33 @@ public:
     // The text, decoded afresh from its bytes.
     QString text() const;
 
+    // The positions of a segment's suffixes in their sorted order, three bytes each.
+    class Suffixes {
+    public:
+        Suffixes() = default;
+        // Sorts the suffixes of `size` bytes, fewer than 2^24.
+        Suffixes(const char *bytes, std::size_t size);
+        std::size_t size() const { return m_size; }
+        bool empty() const { return m_size == 0; }
+        std::uint32_t operator[](std::size_t i) const {
+            const std::uint8_t *at = m_positions.get() + 3 * i;
+            return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16;
+        }
+
+    private:
+        struct Free {
+            void operator()(std::uint8_t *positions) const;
+        };
+        std::unique_ptr<std::uint8_t[], Free> m_positions;
+        std::size_t m_size = 0;
+    };
+
 private:
     struct Segment {
         std::size_t begin;
         std::size_t end;
         // Empty while the segment is searched directly.
-        std::vector<std::uint32_t> suffixes;
+        Suffixes suffixes;
         // A worker is sorting this segment together with its neighbours.
         bool merging = false;
     };
@@ -58,7 +80,7 @@ private:
     struct Merge {
         std::size_t begin;
         std::size_t end;
-        std::future<std::vector<std::uint32_t>> suffixes;
+        std::future<Suffixes> suffixes;
     };
 
     void maintain();
