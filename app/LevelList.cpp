@@ -2,6 +2,20 @@
 
 #include <algorithm>
 
+namespace {
+
+QString shortened(const QString &entry) {
+    qsizetype shown = ShortEntryDelegate::shownCharacters;
+    if (entry.size() <= shown)
+        return entry;
+    // Half a surrogate pair is never drawn.
+    if (entry.at(shown - 1).isHighSurrogate())
+        --shown;
+    return entry.left(shown) + QChar(0x2026);
+}
+
+} // namespace
+
 LevelListModel::LevelListModel(Order order, QObject *parent)
     : QAbstractListModel(parent)
     , m_order(order) {
@@ -32,15 +46,28 @@ int LevelListModel::rowCount(const QModelIndex &parent) const {
 }
 
 QVariant LevelListModel::data(const QModelIndex &index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_entries.size())
+    if (!index.isValid() || index.row() >= m_entries.size())
         return {};
-    return m_entries.at(index.row());
+    const QString &entry = m_entries.at(index.row());
+    if (role == Qt::DisplayRole)
+        return entry;
+    // What a screen reader says is cut short as what is drawn.
+    if (role == Qt::AccessibleTextRole)
+        return shortened(entry);
+    return {};
+}
+
+void ShortEntryDelegate::initStyleOption(QStyleOptionViewItem *option,
+                                         const QModelIndex &index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->text = shortened(option->text);
 }
 
 LevelList::LevelList(LevelListModel::Order order, QWidget *parent)
     : QListView(parent)
     , m_model(order) {
     setModel(&m_model);
+    setItemDelegate(&m_delegate);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Lists grow to tens of thousands of entries during a crawl: lay them out lazily.

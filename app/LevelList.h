@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 #include <QListView>
 #include <QStringList>
+#include <QStyledItemDelegate>
 
 // The entries of one level list. A sorted list keeps its entries in alphabetical order
 // without regard to letter case (an entry equal to others goes after them); an unsorted one
@@ -24,7 +25,19 @@ private:
     QStringList m_entries;
 };
 
-// A list box of level links: one selected entry at most.
+// Draws an entry of at most `shownCharacters` characters, the rest elided: laying out an
+// address of megabytes would hold the window for seconds, and no list is that wide.
+class ShortEntryDelegate final : public QStyledItemDelegate {
+public:
+    static constexpr qsizetype shownCharacters = 300;
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override;
+};
+
+// A list box of level links: one selected entry at most. Each entry keeps its whole text;
+// only what is drawn is cut short.
 class LevelList final : public QListView {
 public:
     explicit LevelList(LevelListModel::Order order, QWidget *parent = nullptr);
@@ -39,4 +52,5 @@ public:
 
 private:
     LevelListModel m_model;
+    ShortEntryDelegate m_delegate;
 };

@@ -105,10 +105,12 @@ bool HarvestLink(CrawlView &view, const QString &objLink, int level) {
     const QString &address = objLink;
     const QString start = view.startAddress();
     // On the start page a link is internal when it holds the start address without its
-    // "http://"; deeper down, when " " + link holds the start address as typed.
+    // "http://"; deeper down, when " " + link holds it as typed: inside the link, or as a
+    // space followed by the link's beginning (a link may be megabytes: no copy is made).
     const bool contained =
         level == 0 ? textPosition(address, QString(start).remove(QStringLiteral("http://"))) > 0
-                   : textPosition(QString(u' ' + address), start) > 0;
+                   : start.isEmpty() || textPosition(address, start) > 0 ||
+                         (start.startsWith(u' ') && address.startsWith(QStringView(start).mid(1)));
     const bool hasHash = textPosition(address, u"#") > 0;
     const Side side = contained && !hasHash ? Side::Internal : Side::External;
 

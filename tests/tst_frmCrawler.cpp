@@ -42,6 +42,7 @@ private Q_SLOTS:
     void closeDuringCrawlStopsEveryCrawl();
     void silentServerDoesNotStopTheCrawl();
     void largeListsHaveNoSixteenBitLimit();
+    void longEntryIsDrawnShortButStaysWhole();
     void countsStayInPlainDigits();
 
 private:
@@ -593,6 +594,26 @@ void tst_frmCrawler::largeListsHaveNoSixteenBitLimit() {
     QCOMPARE(m_fake->requested.size(), 40'002);
     QCOMPARE(m_fake->requested.at(40'000), links.last());
     QCOMPARE(entries(window(), "lstLinks1"), QStringList{s + "/deeper"});
+}
+
+void tst_frmCrawler::longEntryIsDrawnShortButStaysWhole() {
+    // Links of a megabyte: laying one out whole held the window for seconds.
+    const QString s = QStringLiteral("http://s.test");
+    const QString internal = s + u'/' + QString(1 << 20, u'x');
+    const QString external = "http://o.test/" + QString(1 << 20, u'y');
+    m_fake->pages = {{s, {internal, external}}, {internal, {}}};
+    pressGo(window(), s);
+    QCOMPARE(m_fake->requested, (QStringList{s, internal}));
+    QCOMPARE(window().externalSeenText(), u',' + external);
+    for (const char *name : {"lstLinks0", "lstExternal0"}) {
+        auto *list = control<QListView>(window(), name);
+        const QModelIndex entry = list->model()->index(0, 0);
+        QCOMPARE(entry.data().toString(), name[3] == 'L' ? internal : external);
+        QVERIFY(entry.data(Qt::AccessibleTextRole).toString().size() < 400);
+        QStyleOptionViewItem option;
+        option.initFrom(list);
+        QVERIFY(list->itemDelegate()->sizeHint(option, entry).width() < 20 * list->width());
+    }
 }
 
 void tst_frmCrawler::countsStayInPlainDigits() {
