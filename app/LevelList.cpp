@@ -1,6 +1,7 @@
 #include "LevelList.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -14,6 +15,24 @@ QString shortened(const QString &entry) {
     return entry.left(shown) + QChar(0x2026);
 }
 
+// Alphabetical order without regard to letter case. Addresses of megabytes often share all
+// but their ends, so the run of identical code units they start with is skipped first, a
+// word at a time: it compares equal however case is folded.
+bool lessIgnoringCase(QStringView a, QStringView b) {
+    const qsizetype limit = std::min(a.size(), b.size());
+    qsizetype same = 0;
+    for (; same + 4 <= limit; same += 4) {
+        if (std::memcmp(a.data() + same, b.data() + same, 8) != 0)
+            break;
+    }
+    while (same < limit && a[same] == b[same])
+        ++same;
+    // A surrogate pair is folded as one character.
+    if (same > 0 && a[same - 1].isHighSurrogate())
+        --same;
+    return a.mid(same).compare(b.mid(same), Qt::CaseInsensitive) < 0;
+}
+
 } // namespace
 
 LevelListModel::LevelListModel(Order order, QObject *parent)
@@ -25,9 +44,8 @@ void LevelListModel::add(const QString &text) {
     qsizetype row = m_entries.size();
     if (m_order == Order::Sorted) {
         const auto place = std::upper_bound(
-            m_entries.cbegin(), m_entries.cend(), text, [](const QString &a, const QString &b) {
-                return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-            });
+            m_entries.cbegin(), m_entries.cend(), text,
+            [](const QString &a, const QString &b) { return lessIgnoringCase(a, b); });
         row = place - m_entries.cbegin();
     }
     beginInsertRows({}, int(row), int(row));

@@ -249,17 +249,32 @@ void tst_frmCrawler::tabOrderAndKeys() {
 }
 
 void tst_frmCrawler::internalListsSortIgnoringCaseExternalKeepOrder() {
-    m_fake->pages = {{"http://s.test",
-                      {"http://s.test/B", "http://s.test/a", "http://s.test/C", "http://o.test/B",
-                       "http://o.test/a"}}};
+    // Long shared beginnings that differ in case only after them, and a letter outside the
+    // 16-bit range (U+10400, whose lower case is U+10428).
+    const QString s = QStringLiteral("http://s.test/");
+    const QString shared = s + QString(300, u'x');
+    const QStringList internal = {s + "B",
+                                  s + "a",
+                                  s + "C",
+                                  shared + "b",
+                                  shared + "A",
+                                  shared + "C/" + QString(300, u'y') + "q",
+                                  shared + "c/" + QString(300, u'y') + "P",
+                                  s + QStringLiteral("\U00010400x"),
+                                  s + QStringLiteral("\U00010428a")};
+    m_fake->pages = {
+        {"http://s.test", internal + QStringList{"http://o.test/B", "http://o.test/a"}}};
     pressGo(window(), "http://s.test");
-    QCOMPARE(entries(window(), "lstLinks0"),
-             (QStringList{"http://s.test/a", "http://s.test/B", "http://s.test/C"}));
+    QStringList sorted = internal;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) {
+        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+    });
+    QCOMPARE(sorted.first(), s + "a");
+    QCOMPARE(entries(window(), "lstLinks0"), sorted);
     QCOMPARE(entries(window(), "lstExternal0"),
              (QStringList{"http://o.test/B", "http://o.test/a"}));
     // The walk follows the sorted order, not the order of finding.
-    QCOMPARE(m_fake->requested, (QStringList{"http://s.test", "http://s.test/a", "http://s.test/B",
-                                             "http://s.test/C"}));
+    QCOMPARE(m_fake->requested, QStringList{"http://s.test"} + sorted);
 }
 
 void tst_frmCrawler::harvestRules_data() {
