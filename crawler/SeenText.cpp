@@ -47,6 +47,13 @@ void makeRoom(std::string &bytes, std::size_t extra) {
         bytes.reserve(std::max(bytes.size() + extra, bytes.capacity() + bytes.capacity() / 4));
 }
 
+// A direct search in time linear in both lengths (glibc's memmem is the two-way algorithm):
+// a search that tries each position in turn takes the product when text and address repeat
+// one character for megabytes.
+bool occurs(std::string_view text, std::string_view sought) {
+    return memmem(text.data(), text.size(), sought.data(), sought.size()) != nullptr;
+}
+
 // The length of the common prefix of a and b, both at least `limit` long, known to be at
 // least `from`.
 std::size_t commonPrefix(const char *a, const char *b, std::size_t from, std::size_t limit) {
@@ -138,6 +145,8 @@ bool SeenText::contains(QStringView address) const {
     encode(address, sought);
     if (sought.empty())
         return true;
+    if (sought.size() > m_bytes.size())
+        return false;
     const std::string_view all(m_bytes);
     for (std::size_t i = 0; i < m_segments.size(); ++i) {
         if (inSegment(m_segments[i], sought))
@@ -147,7 +156,7 @@ bool SeenText::contains(QStringView address) const {
         if (i > 0 && sought.size() > 1) {
             const std::size_t border = m_segments[i].begin;
             const std::size_t from = border - std::min(border, sought.size() - 1);
-            if (all.substr(from, 2 * (sought.size() - 1)).find(sought) != std::string_view::npos)
+            if (occurs(all.substr(from, 2 * (sought.size() - 1)), sought))
                 return true;
         }
     }
@@ -178,7 +187,7 @@ bool SeenText::inSegment(const Segment &segment, std::string_view sought) const 
     const char *text = m_bytes.data() + segment.begin;
     const std::size_t size = segment.end - segment.begin;
     if (segment.suffixes.empty())
-        return std::string_view(text, size).find(sought) != std::string_view::npos;
+        return occurs(std::string_view(text, size), sought);
     // The first suffix not below `sought` starts with it when any suffix does. The suffixes
     // between two that share a prefix with `sought` share it too, so each step compares
     // only from the shorter of the bounds' common prefixes on.

@@ -270,6 +270,12 @@ void tst_SeenText::largeCrawl() {
     QVERIFY(found >= 50000);
     QVERIFY(!list.contains(QStringLiteral("iten-")));
     QVERIFY(list.contains(QStringLiteral(".html,https://www.example.org/catalogue/item-")));
+
+    // One character repeated for megabytes: a search that tries each position in turn
+    // takes the product of the lengths.
+    list.append(QString(1 << 21, u'a'));
+    QVERIFY(!list.contains(QString(1 << 20, u'a') + u'b'));
+    QVERIFY(list.contains(u',' + QString(1 << 20, u'a')));
 }
 
 QTEST_APPLESS_MAIN(tst_SeenText)
