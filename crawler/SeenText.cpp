@@ -137,10 +137,12 @@ void SeenText::append(QStringView address) {
     maintain();
 }
 
-bool SeenText::contains(QStringView address) const {
+bool SeenText::contains(QStringView address) {
     // Nothing is found in an empty text, and an empty address in any other.
     if (m_bytes.empty())
         return false;
+    if (m_merge.suffixes.valid())
+        maintain();
     std::string sought;
     encode(address, sought);
     if (sought.empty())

@@ -41,8 +41,9 @@ public:
     void reset(QStringView text);
     // Appends a comma and `address`.
     void append(QStringView address);
-    // True when `address` occurs in the text (by textPosition's rules).
-    bool contains(QStringView address) const;
+    // True when `address` occurs in the text (by textPosition's rules). Puts a merge the
+    // worker has finished in place first, and starts one that had to wait.
+    bool contains(QStringView address);
     // The text, decoded afresh from its bytes.
     QString text() const;
 

@@ -28,7 +28,7 @@ QChar unit(std::uint8_t byte) {
     return QChar(byte < 0x80 ? char16_t(byte) : wide[byte & 15]);
 }
 
-void check(const SeenText &seen, const QString &text, const QString &address) {
+void check(SeenText &seen, const QString &text, const QString &address) {
     const bool expected = textPosition(text, address) > 0;
     if (seen.contains(address) != expected) {
         std::fprintf(stderr, "seen index says %d for an address of %lld units in %lld units\n",

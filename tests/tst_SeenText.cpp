@@ -168,7 +168,7 @@ void tst_SeenText::agreesWithScan() {
     };
 
     int checks = 0;
-    const auto check = [&](const SeenText &list, const QString &expected) {
+    const auto check = [&](SeenText &list, const QString &expected) {
         QCOMPARE(list.text(), expected);
         const auto same = [&](const QString &q) {
             ++checks;
