@@ -15,9 +15,12 @@ namespace {
 constexpr std::size_t inPlaceFactor = 16;
 // Segments of one size class (sizes within a factor of this) merge once there are this many.
 constexpr std::size_t fanOut = 8;
-// Larger text stays in several segments: positions take three bytes, and sorting a segment
-// on the worker briefly takes twice its memory.
-constexpr std::size_t largestSegment = std::size_t(8) << 20;
+// Larger text stays in several segments: positions take three bytes (this is half what
+// they can hold), and sorting a segment on the worker briefly takes twice its memory. Tests
+// reach the limit with a small direct size.
+std::size_t largestSegment(std::size_t directBytes) {
+    return std::min(std::size_t(8) << 20, directBytes * 2048);
+}
 
 void encode(QStringView text, std::string &bytes) {
     std::size_t size = 0;
@@ -219,36 +222,44 @@ bool SeenText::inSegment(const Segment &segment, std::string_view sought) const 
 // of fanOut sorted segments of one size class or smaller is merged into one.
 void SeenText::maintain() {
     finishMerge(false);
-    for (bool changed = true; changed && !m_segments.empty();) {
+    const std::size_t largest = largestSegment(m_directBytes);
+    // A directly searched tail that outgrew the largest sortable size is cut.
+    while (!m_segments.empty() && m_segments.back().suffixes.empty() &&
+           !m_segments.back().merging &&
+           m_segments.back().end - m_segments.back().begin > largest) {
+        const std::size_t cut = m_segments.back().begin + largest;
+        const std::size_t end = m_segments.back().end;
+        m_segments.back().end = cut;
+        m_segments.push_back({cut, end, {}});
+    }
+    const auto sorted = [&](std::size_t i) {
+        return !m_segments[i].merging && !m_segments[i].suffixes.empty();
+    };
+    const auto classOf = [&](std::size_t i) {
+        return sizeClass(m_segments[i].end - m_segments[i].begin, m_directBytes);
+    };
+    for (bool changed = true; changed;) {
         changed = false;
-        std::size_t last = m_segments.size() - 1;
-        const Segment &tail = m_segments[last];
-        if (tail.suffixes.empty() && !tail.merging) {
-            if (tail.end - tail.begin >= m_directBytes) {
-                changed = merge(last, last);
-                continue;
-            }
-            if (last == 0)
-                break;
-            --last;
+        // Every directly searched segment but a small tail is sorted, the oldest first.
+        for (std::size_t i = 0; i < m_segments.size() && !changed; ++i) {
+            const Segment &segment = m_segments[i];
+            if (segment.suffixes.empty() && !segment.merging &&
+                (i + 1 < m_segments.size() || segment.end - segment.begin >= m_directBytes))
+                changed = merge(i, i);
         }
         // Runs are looked for from the newest segments back: a run that had to wait for
         // the worker is merged on a later call.
-        const auto sorted = [&](std::size_t i) {
-            return !m_segments[i].merging && !m_segments[i].suffixes.empty();
-        };
-        const auto classOf = [&](std::size_t i) {
-            return sizeClass(m_segments[i].end - m_segments[i].begin, m_directBytes);
-        };
-        for (std::size_t end = last + 1; end > 0 && !changed;) {
-            const std::size_t runLast = end - 1;
-            std::size_t first = runLast;
-            if (sorted(runLast)) {
-                while (first > 0 && sorted(first - 1) && classOf(first - 1) <= classOf(runLast) &&
-                       m_segments[runLast].end - m_segments[first - 1].begin <= largestSegment)
+        for (std::size_t end = m_segments.size(); end > 0 && !changed;) {
+            const std::size_t last = end - 1;
+            std::size_t first = last;
+            if (sorted(last)) {
+                while (first > 0 && sorted(first - 1) && classOf(first - 1) <= classOf(last) &&
+                       m_segments[last].end - m_segments[first - 1].begin <= largest)
                     --first;
-                if (runLast - first + 1 >= fanOut)
-                    changed = merge(first, runLast);
+                // Near the largest size, fewer than fanOut are merged.
+                const std::size_t size = m_segments[last].end - m_segments[first].begin;
+                if (last - first + 1 >= fanOut || (last > first && size > largest / 2))
+                    changed = merge(first, last);
             }
             end = first;
         }
