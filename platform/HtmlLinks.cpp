@@ -1,5 +1,6 @@
 #include "HtmlLinks.h"
 
+#include "LinkScanner.h"
 #include "WebUrl.h"
 
 #include <gumbo.h>
@@ -32,7 +33,7 @@ public:
     }
 
     // The parsed tree, or null when the parse ran out of time or memory.
-    GumboOutput *parse(const QByteArray &utf8) {
+    GumboOutput *parse(QByteArrayView utf8) {
         GumboOptions options = kGumboDefaultOptions;
         options.allocator = &ParseArena::allocate;
         options.deallocator = &ParseArena::deallocate;
@@ -90,20 +91,18 @@ const GumboAttribute *hrefOf(const GumboElement &element) {
     return gumbo_get_attribute(&element.attributes, "href");
 }
 
-} // namespace
-
-QStringList extractLinks(const QString &html, const QString &documentUrl,
-                         const QByteArray &encoding, QDeadlineTimer deadline,
-                         const std::atomic<bool> *stop) {
+// The hrefs as gumbo's tree has them, as views into the tree; false when the parse was given
+// up.
+template <typename Sink>
+bool treeHrefs(QByteArrayView utf8, QDeadlineTimer deadline, const std::atomic<bool> *stop,
+               Sink &&sink) {
     ParseArena arena(deadline, stop);
-    const GumboOutput *tree = arena.parse(html.toUtf8());
+    const GumboOutput *tree = arena.parse(utf8);
     if (!tree)
-        return {};
-
+        return false;
     // Walk the tree in document order without recursion: pages can nest very deeply.
-    std::optional<QString> baseHref;
-    QStringList hrefs;
     std::vector<const GumboNode *> pending{tree->root};
+    bool haveBase = false;
     while (!pending.empty()) {
         const GumboNode *node = pending.back();
         pending.pop_back();
@@ -113,28 +112,98 @@ QStringList extractLinks(const QString &html, const QString &documentUrl,
         const GumboElement &element = node->v.element;
         const GumboAttribute *href = hrefOf(element);
         if (href && element.tag_namespace == GUMBO_NAMESPACE_HTML) {
-            if (element.tag == GUMBO_TAG_A || element.tag == GUMBO_TAG_AREA)
-                hrefs.append(QString::fromUtf8(href->value));
-            else if (element.tag == GUMBO_TAG_BASE && !baseHref)
-                baseHref = QString::fromUtf8(href->value);
+            if (element.tag == GUMBO_TAG_A || element.tag == GUMBO_TAG_AREA) {
+                sink(std::string_view(href->value), false);
+            } else if (element.tag == GUMBO_TAG_BASE && !haveBase) {
+                haveBase = true;
+                sink(std::string_view(href->value), true);
+            }
         }
         for (unsigned i = element.children.length; i > 0; --i)
             pending.push_back(static_cast<const GumboNode *>(element.children.data[i - 1]));
     }
+    return true;
+}
+
+// What a tree builder may cost on a page the scanner could not read exactly: gumbo's work
+// grows with the size of the page times the depth of its nesting, and a page of 100,000 nested
+// elements would hold it for a minute. Beyond this bound the scanner's own reading stands.
+bool treeAffordable(const LinkScan &scan, qsizetype size) {
+    return scan.nestingWork <= 4'000'000 + 16 * std::uint64_t(size);
+}
+
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+} // namespace
+
+std::optional<PageHrefs> pageHrefs(QByteArrayView utf8, HrefReader reader) {
+    PageHrefs page;
+    const auto keep = [&page](std::string_view href, bool isBase) {
+        QByteArray text(href.data(), qsizetype(href.size()));
+        if (isBase)
+            page.baseHref = text;
+        else
+            page.hrefs.append(text);
+    };
+    if (reader == HrefReader::Tree) {
+        if (!treeHrefs(utf8, QDeadlineTimer(QDeadlineTimer::Forever), nullptr, keep))
+            return std::nullopt;
+        return page;
+    }
+    const LinkScan scan = scanLinks(std::string_view(utf8.data(), std::size_t(utf8.size())));
+    if (scan.outcome != LinkScan::Outcome::Exact)
+        return std::nullopt;
+    for (const std::string_view href : scan.hrefs)
+        keep(href, false);
+    if (scan.baseHref)
+        keep(*scan.baseHref, true);
+    return page;
+}
+
+QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
+                         const QByteArray &encoding, QDeadlineTimer deadline,
+                         const std::atomic<bool> *stop) {
+    std::optional<QString> baseHref;
+    QStringList hrefs;
+    const LinkScan scan = scanLinks(std::string_view(utf8.data(), std::size_t(utf8.size())), stop);
+    if (scan.outcome == LinkScan::Outcome::Stopped)
+        return {};
+    if (scan.outcome != LinkScan::Outcome::Exact && treeAffordable(scan, utf8.size())) {
+        const bool parsed =
+            treeHrefs(utf8, deadline, stop, [&](std::string_view href, bool isBase) {
+                if (isBase)
+                    baseHref = fromUtf8(href);
+                else
+                    hrefs.append(fromUtf8(href));
+            });
+        if (!parsed)
+            return {};
+    } else {
+        hrefs.reserve(qsizetype(scan.hrefs.size()));
+        for (const std::string_view href : scan.hrefs)
+            hrefs.append(fromUtf8(href));
+        if (scan.baseHref)
+            baseHref = fromUtf8(*scan.baseHref);
+    }
+    if (deadline.hasExpired())
+        return {};
 
     const std::optional<WebUrl> documentAddress = WebUrl::parse(documentUrl);
     std::optional<WebUrl> base = documentAddress;
     if (baseHref && documentAddress) {
-        // A base href is resolved against the document's address and ignored if it fails.
-        if (std::optional<WebUrl> parsed = WebUrl::parse(*baseHref, &*documentAddress, encoding))
-            base = parsed;
+        // A base href that does not resolve, or that would make every link a data: or
+        // javascript: address, leaves the document's own address as the base, as in browsers.
+        std::optional<WebUrl> parsed = WebUrl::parse(*baseHref, &*documentAddress, encoding);
+        if (parsed && parsed->scheme() != u"data" && parsed->scheme() != u"javascript")
+            base = std::move(parsed);
     }
 
     QStringList links;
     links.reserve(hrefs.size());
     for (const QString &href : std::as_const(hrefs)) {
-        const std::optional<WebUrl> resolved =
-            WebUrl::parse(href, base ? &*base : nullptr, encoding);
+        std::optional<WebUrl> resolved = WebUrl::parse(href, base ? &*base : nullptr, encoding);
         links.append(resolved ? resolved->href() : href);
     }
     return links;

@@ -262,8 +262,9 @@ private:
             const DecodedPage page = decodePage(body, contentType);
             if (!page.isHtml)
                 return QStringList();
-            return (page.isXml ? extractXhtmlLinks : extractLinks)(page.text, finalUrl,
-                                                                   page.encoding, end, stop.get());
+            if (page.isXml)
+                return extractXhtmlLinks(page.text, finalUrl, page.encoding, end, stop.get());
+            return extractLinks(page.text.toUtf8(), finalUrl, page.encoding, end, stop.get());
         };
         // A page of ordinary size parses in a millisecond or two: handing it to another thread
         // and back would cost more than it saves. Larger ones would hold the window up.
