@@ -10,130 +10,132 @@ namespace {
 // Names
 
 // Every tag name that tree construction treats apart from the others.
-#define CORVANE_TAGS(X)                                                                                                  \
-    X(a, "a")                                                                                                            \
-    X(address, "address") X(annotationXml, "annotation-xml") X(applet, "applet") X(                                      \
-        area, "area") X(article, "article") X(aside, "aside") X(b, "b") X(base, "base")                                  \
-        X(basefont, "basefont") X(bgsound, "bgsound") X(big, "big") X(blockquote, "blockquote") X(                       \
-            body, "body") X(br, "br") X(button, "button") X(caption, "caption")                                          \
-            X(center, "center") X(code, "code") X(col, "col") X(colgroup, "colgroup") X(                                 \
-                dd, "dd") X(desc, "desc") X(details, "details") X(dialog, "dialog") X(dir, "dir")                        \
-                X(div, "div") X(dl, "dl") X(dt, "dt") X(em, "em") X(                                                     \
-                    embed,                                                                                               \
-                    "embed") X(fieldset,                                                                                 \
-                               "fieldset") X(figcaption,                                                                 \
-                                             "figcaption") X(figure,                                                     \
-                                                             "figure") X(font,                                           \
-                                                                         "font") X(footer,                               \
-                                                                                   "footer")                             \
-                    X(foreignObject, "foreignobject") X(form, "form") X(                                                 \
-                        frame,                                                                                           \
-                        "frame") X(frameset,                                                                             \
-                                   "frameset") X(h1,                                                                     \
-                                                 "h1") X(h2,                                                             \
-                                                         "h2") X(h3,                                                     \
-                                                                 "h3") X(h4,                                             \
-                                                                         "h4") X(h5,                                     \
-                                                                                 "h5") X(h6,                             \
-                                                                                         "h6") X(head,                   \
-                                                                                                 "head")                 \
-                        X(header,                                                                                        \
-                          "header") X(hgroup, "hgroup")                                                                  \
-                            X(hr,                                                                                        \
-                              "hr") X(html, "html")                                                                      \
-                                X(i, "i") X(iframe, "iframe") X(                                                         \
-                                    image, "image") X(img, "img")                                                        \
-                                    X(input, "input") X(keygen, "keygen") X(li, "li") X(link, "li"                       \
-                                                                                              "n"                        \
-                                                                                              "k") X(                    \
-                                        listing,                                                                         \
-                                        "listing") X(main,                                                               \
-                                                     "main") X(malignmark, "malignmark")                                 \
-                                        X(                                                                               \
-                                            marquee,                                                                     \
-                                            "marquee") X(math,                                                           \
-                                                         "math") X(menu,                                                 \
-                                                                   "menu") X(meta,                                       \
-                                                                             "meta") X(mglyph,                           \
-                                                                                       "mglyph") X(mi,                   \
-                                                                                                   "mi") X(mn,           \
-                                                                                                           "mn") X(mo,   \
-                                                                                                                   "mo") \
-                                            X(ms,                                                                        \
-                                              "ms") X(mtext, "mtext")                                                    \
-                                                X(nav, "nav") X(nobr, "nobr") X(                                         \
-                                                    noembed,                                                             \
-                                                    "noembed") X(noframes,                                               \
-                                                                 "noframes") X(noscript,                                 \
-                                                                               "noscript") X(object, "object")           \
-                                                    X(ol,                                                                \
-                                                      "ol") X(optgroup, "optgroup")                                      \
-                                                        X(option,                                                        \
-                                                          "option") X(p, "p")                                            \
-                                                            X(param, "param") X(plaintext, "plain"                       \
-                                                                                           "text") X(                    \
-                                                                pre,                                                     \
-                                                                "pre") X(rb,                                             \
-                                                                         "rb") X(rp,                                     \
-                                                                                 "rp") X(rt,                             \
-                                                                                         "rt")                           \
-                                                                X(rtc, "rtc") X(ruby, "ruby") X(                         \
-                                                                    s,                                                   \
-                                                                    "s") X(script,                                       \
-                                                                           "script") X(search,                           \
-                                                                                       "search")                         \
-                                                                    X(section, "section") X(select, "select") X(         \
-                                                                        small,                                           \
-                                                                        "small") X(source,                               \
-                                                                                   "source") X(span,                     \
-                                                                                               "s"                       \
-                                                                                               "p"                       \
-                                                                                               "a"                       \
-                                                                                               "n")                      \
-                                                                        X(strike,                                        \
-                                                                          "strike") X(strong, "st"                       \
-                                                                                              "ro"                       \
-                                                                                              "n"                        \
-                                                                                              "g")                       \
-                                                                            X(style, "style") X(                         \
-                                                                                sub,                                     \
-                                                                                "sub") X(summary,                        \
-                                                                                         "summar"                        \
-                                                                                         "y")                            \
-                                                                                X(sup, "sup") X(                         \
-                                                                                    svg,                                 \
-                                                                                    "svg") X(table, "table")             \
-                                                                                    X(tbody, "tbo"                       \
-                                                                                             "dy") X(td, "td") X(        \
-                                                                                        template_,                       \
-                                                                                        "templat"                        \
-                                                                                        "e") X(textarea,                 \
-                                                                                               "t"                       \
-                                                                                               "e"                       \
-                                                                                               "x"                       \
-                                                                                               "t"                       \
-                                                                                               "a"                       \
-                                                                                               "r"                       \
-                                                                                               "e"                       \
-                                                                                               "a") X(tfoot, "tfoot")    \
-                                                                                        X(th, "t"                        \
-                                                                                              "h") X(thead, "thead") X(  \
-                                                                                            title,                       \
-                                                                                            "titl"                       \
-                                                                                            "e") X(tr,                   \
-                                                                                                   "tr")                 \
-                                                                                            X(track,                     \
-                                                                                              "tr"                       \
-                                                                                              "ac"                       \
-                                                                                              "k") X(tt,                 \
-                                                                                                     "tt")               \
-                                                                                                X(u, "u") X(             \
-                                                                                                    ul,                  \
-                                                                                                    "ul") X(var, "var")  \
-                                                                                                    X(wbr,               \
-                                                                                                      "wbr")             \
-                                                                                                        X(xmp,           \
-                                                                                                          "xmp")
+#define CORVANE_TAGS(X)                                                                                                                  \
+    X(a, "a")                                                                                                                            \
+    X(address, "address")                                                                                                                \
+    X(annotationXml, "annotation-xml") X(applet, "applet") X(area, "area") X(                                                            \
+        article, "article") X(aside, "aside") X(b, "b") X(base, "base") X(basefont, "basefont")                                          \
+        X(bgsound, "bgsound") X(big, "big") X(blockquote, "blockquote") X(body, "body") X(                                               \
+            br, "br") X(button, "button") X(caption, "caption") X(center, "center")                                                      \
+            X(code, "code") X(col, "col") X(colgroup, "colgroup") X(dd, "dd") X(desc, "desc") X(                                         \
+                details, "details") X(dialog, "dialog") X(dir, "dir")                                                                    \
+                X(div, "div") X(dl, "dl") X(dt, "dt") X(em, "em") X(                                                                     \
+                    embed,                                                                                                               \
+                    "embed") X(fieldset,                                                                                                 \
+                               "fieldset") X(figcaption,                                                                                 \
+                                             "figcaption") X(figure,                                                                     \
+                                                             "figure") X(font,                                                           \
+                                                                         "font") X(footer,                                               \
+                                                                                   "footer")                                             \
+                    X(foreignObject, "foreignobject") X(form, "form") X(                                                                 \
+                        frame,                                                                                                           \
+                        "frame") X(frameset,                                                                                             \
+                                   "frameset") X(h1,                                                                                     \
+                                                 "h1") X(h2,                                                                             \
+                                                         "h2") X(h3,                                                                     \
+                                                                 "h3") X(h4,                                                             \
+                                                                         "h4") X(h5,                                                     \
+                                                                                 "h5") X(h6,                                             \
+                                                                                         "h6") X(head,                                   \
+                                                                                                 "head") X(header, "header") X(hgroup,   \
+                                                                                                                               "hgroup") \
+                        X(hr,                                                                                                            \
+                          "hr") X(html, "html")                                                                                          \
+                            X(i, "i") X(iframe, "iframe") X(                                                                             \
+                                image, "image") X(img, "img")                                                                            \
+                                X(input, "input") X(keygen, "keygen") X(li, "li") X(                                                     \
+                                    link,                                                                                                \
+                                    "li"                                                                                                 \
+                                    "n"                                                                                                  \
+                                    "k")                                                                                                 \
+                                    X(listing, "listing") X(main, "main") X(malignmark, "malignma"                                       \
+                                                                                        "rk") X(                                         \
+                                        marquee,                                                                                         \
+                                        "marquee") X(math,                                                                               \
+                                                     "math") X(menu,                                                                     \
+                                                               "menu") X(meta,                                                           \
+                                                                         "meta") X(mglyph,                                               \
+                                                                                   "mglyph") X(mi, "mi") X(mn,                           \
+                                                                                                           "mn") X(mo,                   \
+                                                                                                                   "mo") X(ms,           \
+                                                                                                                           "ms")         \
+                                        X(mtext, "mtext") X(                                                                             \
+                                            nav, "nav") X(nobr, "nobr")                                                                  \
+                                            X(noembed,                                                                                   \
+                                              "noembed") X(noframes,                                                                     \
+                                                           "noframes") X(noscript,                                                       \
+                                                                         "noscript") X(object,                                           \
+                                                                                       "object") X(ol,                                   \
+                                                                                                   "ol")                                 \
+                                                X(optgroup,                                                                              \
+                                                  "optgroup") X(option, "option")                                                        \
+                                                    X(p, "p") X(                                                                         \
+                                                        param,                                                                           \
+                                                        "param") X(plaintext,                                                            \
+                                                                   "plain"                                                               \
+                                                                   "text")                                                               \
+                                                        X(pre, "pre") X(rb, "rb") X(rp, "rp") X(rt, "rt") X(                             \
+                                                            rtc, "rtc") X(ruby, "ruby")                                                  \
+                                                            X(s, "s") X(script, "script") X(search, "search") X(                         \
+                                                                section,                                                                 \
+                                                                "section") X(select, "select")                                           \
+                                                                X(small, "small") X(source, "sour"                                       \
+                                                                                            "ce") X(                                     \
+                                                                    span,                                                                \
+                                                                    "s"                                                                  \
+                                                                    "p"                                                                  \
+                                                                    "a"                                                                  \
+                                                                    "n") X(strike,                                                       \
+                                                                           "strike") X(strong,                                           \
+                                                                                       "st"                                              \
+                                                                                       "ro"                                              \
+                                                                                       "n"                                               \
+                                                                                       "g") X(style, "style")                            \
+                                                                    X(sub, "sub") X(                                                     \
+                                                                        summary,                                                         \
+                                                                        "summar"                                                         \
+                                                                        "y") X(sup,                                                      \
+                                                                               "sup") X(svg, "sv"                                        \
+                                                                                             "g")                                        \
+                                                                        X(table, "table") X(                                             \
+                                                                            tbody,                                                       \
+                                                                            "tbo"                                                        \
+                                                                            "dy") X(td, "td")                                            \
+                                                                            X(template_,                                                 \
+                                                                              "templat"                                                  \
+                                                                              "e") X(textarea,                                           \
+                                                                                     "t"                                                 \
+                                                                                     "e"                                                 \
+                                                                                     "x"                                                 \
+                                                                                     "t"                                                 \
+                                                                                     "a"                                                 \
+                                                                                     "r"                                                 \
+                                                                                     "e"                                                 \
+                                                                                     "a")                                                \
+                                                                                X(tfoot, "tfoot") X(                                     \
+                                                                                    th,                                                  \
+                                                                                    "t"                                                  \
+                                                                                    "h") X(thead,                                        \
+                                                                                           "thea"                                        \
+                                                                                           "d")                                          \
+                                                                                    X(                                                   \
+                                                                                        title,                                           \
+                                                                                        "titl"                                           \
+                                                                                        "e") X(tr,                                       \
+                                                                                               "t"                                       \
+                                                                                               "r")                                      \
+                                                                                        X(track,                                         \
+                                                                                          "tr"                                           \
+                                                                                          "ac"                                           \
+                                                                                          "k") X(tt,                                     \
+                                                                                                 "tt")                                   \
+                                                                                            X(u, "u") X(                                 \
+                                                                                                ul,                                      \
+                                                                                                "ul") X(var, "var")                      \
+                                                                                                X(wbr,                                   \
+                                                                                                  "wbr")                                 \
+                                                                                                    X(xmp,                               \
+                                                                                                      "xmp")
 
 enum class Tag : std::uint8_t {
     Other,
@@ -361,7 +363,9 @@ constexpr char16_t c1Replacements[32] = {
 // Reads the character reference whose '&' is just before `p` and appends what it stands for
 // (or the text itself, when it is none) to `out`; returns where reading goes on.
 // `inAttribute` selects the attribute value rules for references without a semicolon.
-const char *readCharRef(const char *p, const char *end, bool inAttribute, std::vector<char> &out) {
+// `overflow` is set when a numeric reference has a number beyond 32 bits.
+const char *readCharRef(const char *p, const char *end, bool inAttribute, std::vector<char> &out,
+                        bool &overflow) {
     if (p == end) {
         out.push_back('&');
         return p;
@@ -373,13 +377,17 @@ const char *readCharRef(const char *p, const char *end, bool inAttribute, std::v
             ++q;
         const char *digits = q;
         std::uint32_t value = 0;
+        std::uint64_t exact = 0;
         while (q < end && (hex ? isHex(static_cast<unsigned char>(*q))
                                : isDigit(static_cast<unsigned char>(*q)))) {
             const unsigned char c = lower(static_cast<unsigned char>(*q));
             const std::uint32_t digit = isDigit(c) ? c - '0' : c - 'a' + 10;
-            value = std::min<std::uint32_t>(value * (hex ? 16 : 10) + digit, 0x110000);
+            exact = std::min<std::uint64_t>(exact * (hex ? 16 : 10) + digit, 1ull << 40);
+            value = std::uint32_t(std::min<std::uint64_t>(exact, 0x110000));
             ++q;
         }
+        if (exact > 0x7FFFFFFF)
+            overflow = true;
         if (q == digits) {
             // No digits: the text stays as it is.
             out.push_back('&');
@@ -435,12 +443,14 @@ const char *readCharRef(const char *p, const char *end, bool inAttribute, std::v
     return after;
 }
 
-// Appends the value of [p, end) as the tokenizer reads it in an attribute or in text.
-void decodeText(const char *p, const char *end, bool inAttribute, std::vector<char> &out) {
+// Appends the value of [p, end) as the tokenizer reads it in an attribute or in text. Returns
+// true when a numeric reference in it overflowed, which gumbo reads otherwise than browsers.
+bool decodeText(const char *p, const char *end, bool inAttribute, std::vector<char> &out) {
+    bool overflow = false;
     while (p < end) {
         const char c = *p++;
         if (c == '&') {
-            p = readCharRef(p, end, inAttribute, out);
+            p = readCharRef(p, end, inAttribute, out, overflow);
         } else if (c == '\r') {
             out.push_back('\n');
             if (p < end && *p == '\n')
@@ -451,6 +461,7 @@ void decodeText(const char *p, const char *end, bool inAttribute, std::vector<ch
             out.push_back(c);
         }
     }
+    return overflow;
 }
 
 bool needsDecoding(const char *p, const char *end) {
@@ -816,6 +827,7 @@ void Scanner::tag(bool end) {
     }
     m_attrs.clear();
     bool selfClosing = false;
+    bool repeated = false;
     for (;;) {
         while (p < m_end && isSpace(static_cast<unsigned char>(*p)))
             ++p;
@@ -842,6 +854,8 @@ void Scanner::tag(bool end) {
         }
         // An attribute name; a '=' at its start is part of it.
         NameHash attrName;
+        if (*p == 0)
+            m_out.fallbackDiffers = true; // gumbo drops a U+0000 there
         attrName.add(static_cast<unsigned char>(*p));
         ++p;
         while (p < m_end) {
@@ -883,6 +897,10 @@ void Scanner::tag(bool end) {
         bool duplicate = false;
         for (const Attr &a : m_attrs)
             duplicate = duplicate || a.name == attrName.h;
+        if (duplicate)
+            repeated = true;
+        else if (repeated && !end)
+            m_out.fallbackDiffers = true; // gumbo drops what follows a repeated attribute
         if (!duplicate && !end) {
             AttrKind kind = AttrKind::Other;
             static const std::uint64_t href = hashOf("href"), type = hashOf("type"),
@@ -1194,7 +1212,8 @@ void Scanner::chars(const char *b, const char *e) {
     }
     if (std::memchr(b, '&', std::size_t(e - b))) {
         m_textScratch.clear();
-        decodeText(b, e, false, m_textScratch);
+        if (decodeText(b, e, false, m_textScratch))
+            m_out.fallbackDiffers = true;
         b = m_textScratch.data();
         e = b + m_textScratch.size();
     }
@@ -1223,7 +1242,8 @@ std::string_view Scanner::attrValue(const Attr &a, std::vector<char> &scratch) {
     if (!needsDecoding(a.value, a.value + a.length))
         return std::string_view(a.value, a.length);
     scratch.clear();
-    decodeText(a.value, a.value + a.length, true, scratch);
+    if (decodeText(a.value, a.value + a.length, true, scratch))
+        m_out.fallbackDiffers = true;
     return std::string_view(scratch.data(), scratch.size());
 }
 
@@ -1273,7 +1293,8 @@ std::int64_t Scanner::tokenHref() {
     } else {
         std::vector<char> &out = m_out.decoded;
         const std::size_t start = out.size();
-        decodeText(a->value, a->value + a->length, true, out);
+        if (decodeText(a->value, a->value + a->length, true, out))
+            m_out.fallbackDiffers = true;
         ref = {std::uint32_t(start), std::uint32_t(out.size() - start), true};
     }
     m_hrefPool.push_back(ref);
@@ -1609,12 +1630,16 @@ bool Scanner::adoptionAgency(const Token &t) {
         // push() appended it; it belongs immediately below the furthest block.
         std::rotate(m_stack.begin() + std::ptrdiff_t(fb) + 1, m_stack.end() - 1, m_stack.end());
     }
+    // Eight rounds and still misnested: gumbo then also drops the last clone of an `a`.
+    m_out.fallbackDiffers = true;
     return true;
 }
 
 void Scanner::anyOtherEndTag(const Token &t) {
     for (std::size_t i = m_stack.size(); i-- > 0;) {
         const Element &node = m_stack[i];
+        if (t.tag == Tag::Other && node.tag == Tag::Other && node.name != t.name)
+            m_out.fallbackDiffers = true;
         if (node.ns == Ns::Html && node.name == t.name) {
             spend(m_stack.size() - i);
             generateImpliedEndTags(Tag::Other, t.name);
@@ -1851,7 +1876,7 @@ bool Scanner::foreignContent(Token &t) {
     }
     if (t.kind == Token::Start || t.tag == Tag::br || t.tag == Tag::p) {
         if (t.kind == Token::End)
-            m_out.newerRules = true;
+            m_out.fallbackDiffers = true;
         while (!m_stack.empty() && current().ns != Ns::Html && !isMathTextIntegration(current()) &&
                !current().htmlIntegration)
             pop();
@@ -2099,7 +2124,7 @@ bool Scanner::inBodyStart(Token &t) {
     const Tag tag = t.tag;
     static const std::uint64_t isindex = hashOf("isindex");
     if (tag == Tag::select || tag == Tag::search || t.name == isindex)
-        m_out.newerRules = true;
+        m_out.fallbackDiffers = true;
     if (in(closesP, tag)) {
         if (inScope(Tag::p, Scope::Button))
             closeP();
@@ -2291,7 +2316,7 @@ bool Scanner::inBodyStart(Token &t) {
             if (m_quirks == Quirks::No)
                 closeP();
             else if (m_quirksByPublicId)
-                m_out.newerRules = true; // older parsers ignored public identifiers here
+                m_out.fallbackDiffers = true; // older parsers ignored public identifiers here
         }
         insertHtml(t);
         m_framesetOk = false;

@@ -34,10 +34,11 @@ struct LinkScan {
     // The sum over start tags of the depth of the stack of open elements they meet: the work
     // a tree builder does that scans its stack for each tag.
     std::uint64_t nestingWork = 0;
-    // Whether the page met a rule of today's standard that older parsers follow differently
-    // (a select's contents, an end tag p or br in svg or math, search, isindex): the tree
-    // builder of the fallback may then read other links than browsers do.
-    bool newerRules = false;
+    // Whether the page met markup that gumbo, the tree builder of the fallback, reads
+    // otherwise than browsers (it follows an older standard, and closes any unknown element
+    // on the end tag of another): a select's contents, an end tag p or br in svg or math,
+    // search, isindex, quirks mode by public identifier, misnested unknown elements.
+    bool fallbackDiffers = false;
     std::vector<char> decoded; // backs the views that are not into the page
 };
 

@@ -9,8 +9,9 @@
 // browsers do, and gumbo 0.10.1, the tree builder it falls back on, which follows an older one.
 // Each is where the scanner gives what current browsers give:
 //  1. Control characters and noncharacters (U+0001..U+0008, U+000B, U+000E..U+001F,
-//     U+007F..U+009F, U+FDD0..U+FDEF, U+xFFFE, U+xFFFF): gumbo reads each as U+FFFD; browsers
-//     keep them, so that `<a href="vt&#11;.html">` reads vt%0B.html, not vt%EF%BF%BD.html.
+//     U+007F..U+009F, U+FDD0..U+FDEF, U+xFFFE, U+xFFFF) in the page: gumbo reads each as
+//     U+FFFD; browsers keep them, so that a link "vt\x0B.html" reads vt%0B.html, not
+//     vt%EF%BF%BD.html. (Written as character references, gumbo keeps them too.)
 //  2. select: browsers keep the elements inside a select, links included; gumbo drops them.
 //  3. An end tag p or br inside svg or math: browsers close the foreign elements first, so
 //     that links after it are HTML links; gumbo leaves them inside the svg.
@@ -20,16 +21,22 @@
 //  6. A DOCTYPE whose public identifier asks for quirks mode (HTML 4.01 Transitional without
 //     a system identifier, ...): gumbo ignores the identifier and parses without quirks, so
 //     that a table closes an open p there; browsers keep the table inside the p.
-// Comparing the two readers is meaningful on pages outside 2 to 6, once 1 is applied to the
-// scanner's reading.
+//  7. The end tag of an element gumbo does not know closes the innermost element it does not
+//     know, whatever its name (`<x><a href=1><y></x>t`); browsers close the element of that
+//     name, so that the link is opened again for the text after it.
+//  8. An attribute repeated in a tag: gumbo drops every attribute after the repetition
+//     (`<a class=x class=y href=1>` has no href there); browsers drop only the repetition.
+//  9. A numeric character reference whose number overflows 32 bits: browsers read U+FFFD,
+//     gumbo's number wraps around.
+// 10. U+0000 at the start of an attribute name: gumbo drops it (`<a \0href=x>` has an href
+//     there); browsers read the name as U+FFFD followed by the rest.
+// 11. An `a` misnested across more than eight blocks: once the adoption agency has used up
+//     its eight rounds, gumbo drops the last copy of the old link, browsers keep it open.
+// Comparing the two readers is meaningful on pages outside 2 to 11, once 1 is applied to the
+// page the scanner reads.
 namespace HrefDifferences {
 
-// Whether the differences 2 to 6 can matter on this page.
-inline bool comparable(QByteArrayView html) {
-    return !scanLinks(std::string_view(html.data(), std::size_t(html.size()))).newerRules;
-}
-
-// The hrefs as gumbo reads their characters (difference 1).
+// The page as gumbo reads its characters (difference 1).
 inline QByteArray withTreeCharacters(const QByteArray &utf8) {
     QString text = QString::fromUtf8(utf8);
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -48,12 +55,11 @@ inline QByteArray withTreeCharacters(const QByteArray &utf8) {
     return text.toUtf8();
 }
 
-inline PageHrefs withTreeCharacters(PageHrefs page) {
-    for (QByteArray &href : page.hrefs)
-        href = withTreeCharacters(href);
-    if (page.baseHref)
-        page.baseHref = withTreeCharacters(*page.baseHref);
-    return page;
+// Whether the differences 2 to 11 can matter on this page, read as gumbo reads it.
+inline bool comparable(QByteArrayView html) {
+    const QByteArray asTree = withTreeCharacters(html.toByteArray());
+    return !scanLinks(std::string_view(asTree.constData(), std::size_t(asTree.size())))
+                .fallbackDiffers;
 }
 
 } // namespace HrefDifferences

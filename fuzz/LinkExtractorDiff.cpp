@@ -1,0 +1,44 @@
+// Runs the link scanner and gumbo's tree side by side on generated pages: they must read the
+// same hrefs, apart from the deliberate differences in HrefDifferences.h. A divergence aborts
+// with both readings printed; crashes and sanitizer reports end the run as well.
+#include "HrefDifferences.h"
+#include "HtmlLinks.h"
+#include "LinkScanner.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void print(const char *what, const PageHrefs &page) {
+    std::fprintf(stderr, "%s: %lld hrefs, base %s\n", what, qlonglong(page.hrefs.size()),
+                 page.baseHref ? page.baseHref->constData() : "(none)");
+    for (const QByteArray &href : page.hrefs)
+        std::fprintf(stderr, "  [%s]\n", href.constData());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    // gumbo's work grows with the square of the nesting: keep each run short.
+    if (size > 16 * 1024)
+        return 0;
+    // Pages reach the readers as valid UTF-8, as the engine hands them on.
+    const QByteArray page =
+        QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size)).toUtf8();
+    const std::optional<PageHrefs> scanned =
+        pageHrefs(HrefDifferences::withTreeCharacters(page), HrefReader::Scanner);
+    const std::optional<PageHrefs> tree = pageHrefs(page, HrefReader::Tree);
+    if (!tree)
+        std::abort(); // gumbo has neither a deadline nor a stop here
+    if (scanned && HrefDifferences::comparable(page) && *scanned != *tree) {
+        std::fprintf(stderr, "The link scanner and the tree builder disagree on:\n%s\n",
+                     page.constData());
+        print("scanner", *scanned);
+        print("tree", *tree);
+        std::abort();
+    }
+    // The whole extraction, resolving included, must not crash either.
+    (void)extractLinks(page, QStringLiteral("http://fuzz.test/dir/page.html"), "UTF-8");
+    return 0;
+}
