@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <unordered_map>
 
 namespace {
 
@@ -10,132 +11,145 @@ namespace {
 // Names
 
 // Every tag name that tree construction treats apart from the others.
-#define CORVANE_TAGS(X)                                                                                                                  \
-    X(a, "a")                                                                                                                            \
-    X(address, "address")                                                                                                                \
-    X(annotationXml, "annotation-xml") X(applet, "applet") X(area, "area") X(                                                            \
-        article, "article") X(aside, "aside") X(b, "b") X(base, "base") X(basefont, "basefont")                                          \
-        X(bgsound, "bgsound") X(big, "big") X(blockquote, "blockquote") X(body, "body") X(                                               \
-            br, "br") X(button, "button") X(caption, "caption") X(center, "center")                                                      \
-            X(code, "code") X(col, "col") X(colgroup, "colgroup") X(dd, "dd") X(desc, "desc") X(                                         \
-                details, "details") X(dialog, "dialog") X(dir, "dir")                                                                    \
-                X(div, "div") X(dl, "dl") X(dt, "dt") X(em, "em") X(                                                                     \
-                    embed,                                                                                                               \
-                    "embed") X(fieldset,                                                                                                 \
-                               "fieldset") X(figcaption,                                                                                 \
-                                             "figcaption") X(figure,                                                                     \
-                                                             "figure") X(font,                                                           \
-                                                                         "font") X(footer,                                               \
-                                                                                   "footer")                                             \
-                    X(foreignObject, "foreignobject") X(form, "form") X(                                                                 \
-                        frame,                                                                                                           \
-                        "frame") X(frameset,                                                                                             \
-                                   "frameset") X(h1,                                                                                     \
-                                                 "h1") X(h2,                                                                             \
-                                                         "h2") X(h3,                                                                     \
-                                                                 "h3") X(h4,                                                             \
-                                                                         "h4") X(h5,                                                     \
-                                                                                 "h5") X(h6,                                             \
-                                                                                         "h6") X(head,                                   \
-                                                                                                 "head") X(header, "header") X(hgroup,   \
-                                                                                                                               "hgroup") \
-                        X(hr,                                                                                                            \
-                          "hr") X(html, "html")                                                                                          \
-                            X(i, "i") X(iframe, "iframe") X(                                                                             \
-                                image, "image") X(img, "img")                                                                            \
-                                X(input, "input") X(keygen, "keygen") X(li, "li") X(                                                     \
-                                    link,                                                                                                \
-                                    "li"                                                                                                 \
-                                    "n"                                                                                                  \
-                                    "k")                                                                                                 \
-                                    X(listing, "listing") X(main, "main") X(malignmark, "malignma"                                       \
-                                                                                        "rk") X(                                         \
-                                        marquee,                                                                                         \
-                                        "marquee") X(math,                                                                               \
-                                                     "math") X(menu,                                                                     \
-                                                               "menu") X(meta,                                                           \
-                                                                         "meta") X(mglyph,                                               \
-                                                                                   "mglyph") X(mi, "mi") X(mn,                           \
-                                                                                                           "mn") X(mo,                   \
-                                                                                                                   "mo") X(ms,           \
-                                                                                                                           "ms")         \
-                                        X(mtext, "mtext") X(                                                                             \
-                                            nav, "nav") X(nobr, "nobr")                                                                  \
-                                            X(noembed,                                                                                   \
-                                              "noembed") X(noframes,                                                                     \
-                                                           "noframes") X(noscript,                                                       \
-                                                                         "noscript") X(object,                                           \
-                                                                                       "object") X(ol,                                   \
-                                                                                                   "ol")                                 \
-                                                X(optgroup,                                                                              \
-                                                  "optgroup") X(option, "option")                                                        \
-                                                    X(p, "p") X(                                                                         \
-                                                        param,                                                                           \
-                                                        "param") X(plaintext,                                                            \
-                                                                   "plain"                                                               \
-                                                                   "text")                                                               \
-                                                        X(pre, "pre") X(rb, "rb") X(rp, "rp") X(rt, "rt") X(                             \
-                                                            rtc, "rtc") X(ruby, "ruby")                                                  \
-                                                            X(s, "s") X(script, "script") X(search, "search") X(                         \
-                                                                section,                                                                 \
-                                                                "section") X(select, "select")                                           \
-                                                                X(small, "small") X(source, "sour"                                       \
-                                                                                            "ce") X(                                     \
-                                                                    span,                                                                \
-                                                                    "s"                                                                  \
-                                                                    "p"                                                                  \
-                                                                    "a"                                                                  \
-                                                                    "n") X(strike,                                                       \
-                                                                           "strike") X(strong,                                           \
-                                                                                       "st"                                              \
-                                                                                       "ro"                                              \
-                                                                                       "n"                                               \
-                                                                                       "g") X(style, "style")                            \
-                                                                    X(sub, "sub") X(                                                     \
-                                                                        summary,                                                         \
-                                                                        "summar"                                                         \
-                                                                        "y") X(sup,                                                      \
-                                                                               "sup") X(svg, "sv"                                        \
-                                                                                             "g")                                        \
-                                                                        X(table, "table") X(                                             \
-                                                                            tbody,                                                       \
-                                                                            "tbo"                                                        \
-                                                                            "dy") X(td, "td")                                            \
-                                                                            X(template_,                                                 \
-                                                                              "templat"                                                  \
-                                                                              "e") X(textarea,                                           \
-                                                                                     "t"                                                 \
-                                                                                     "e"                                                 \
-                                                                                     "x"                                                 \
-                                                                                     "t"                                                 \
-                                                                                     "a"                                                 \
-                                                                                     "r"                                                 \
-                                                                                     "e"                                                 \
-                                                                                     "a")                                                \
-                                                                                X(tfoot, "tfoot") X(                                     \
-                                                                                    th,                                                  \
-                                                                                    "t"                                                  \
-                                                                                    "h") X(thead,                                        \
-                                                                                           "thea"                                        \
-                                                                                           "d")                                          \
-                                                                                    X(                                                   \
-                                                                                        title,                                           \
-                                                                                        "titl"                                           \
-                                                                                        "e") X(tr,                                       \
-                                                                                               "t"                                       \
-                                                                                               "r")                                      \
-                                                                                        X(track,                                         \
-                                                                                          "tr"                                           \
-                                                                                          "ac"                                           \
-                                                                                          "k") X(tt,                                     \
-                                                                                                 "tt")                                   \
-                                                                                            X(u, "u") X(                                 \
-                                                                                                ul,                                      \
-                                                                                                "ul") X(var, "var")                      \
-                                                                                                X(wbr,                                   \
-                                                                                                  "wbr")                                 \
-                                                                                                    X(xmp,                               \
-                                                                                                      "xmp")
+#define CORVANE_TAGS(X)                                                                                                          \
+    X(a, "a")                                                                                                                    \
+    X(address, "address")                                                                                                        \
+    X(annotationXml, "annotation-xml")                                                                                           \
+    X(applet, "applet") X(area, "area") X(article, "article") X(aside, "aside") X(b, "b") X(                                     \
+        base, "base") X(basefont, "basefont") X(bgsound, "bgsound") X(big, "big") X(blockquote,                                  \
+                                                                                    "blockquote")                                \
+        X(body, "body") X(br, "br") X(button, "button") X(caption, "caption") X(center, "center")                                \
+            X(code, "code") X(col, "col") X(colgroup, "colgroup") X(dd, "dd") X(desc, "desc") X(                                 \
+                details, "details") X(dialog, "dialog") X(dir, "dir")                                                            \
+                X(div, "div") X(dl, "dl") X(dt, "dt") X(em, "em") X(                                                             \
+                    embed,                                                                                                       \
+                    "embed") X(fieldset,                                                                                         \
+                               "fieldset") X(figcaption,                                                                         \
+                                             "figcaption") X(figure,                                                             \
+                                                             "figure") X(font,                                                   \
+                                                                         "font") X(footer,                                       \
+                                                                                   "footer")                                     \
+                    X(foreignObject, "foreignobject") X(form, "form") X(                                                         \
+                        frame,                                                                                                   \
+                        "frame") X(frameset,                                                                                     \
+                                   "frameset") X(h1,                                                                             \
+                                                 "h1") X(h2,                                                                     \
+                                                         "h2") X(h3,                                                             \
+                                                                 "h3") X(h4,                                                     \
+                                                                         "h4") X(h5,                                             \
+                                                                                 "h5") X(h6,                                     \
+                                                                                         "h6") X(head,                           \
+                                                                                                 "head")                         \
+                        X(header,                                                                                                \
+                          "header") X(hgroup, "hgroup")                                                                          \
+                            X(hr,                                                                                                \
+                              "hr") X(html, "html")                                                                              \
+                                X(i, "i") X(iframe, "iframe") X(image, "image") X(img, "img") X(                                 \
+                                    input,                                                                                       \
+                                    "input") X(keygen,                                                                           \
+                                               "keygen") X(li, "li") X(link,                                                     \
+                                                                       "li"                                                      \
+                                                                       "n"                                                       \
+                                                                       "k")                                                      \
+                                    X(listing,                                                                                   \
+                                      "listing") X(main, "main") X(malignmark,                                                   \
+                                                                   "malignma"                                                    \
+                                                                   "rk")                                                         \
+                                        X(                                                                                       \
+                                            marquee,                                                                             \
+                                            "marquee") X(math,                                                                   \
+                                                         "math") X(menu,                                                         \
+                                                                   "menu") X(meta,                                               \
+                                                                             "meta") X(mglyph,                                   \
+                                                                                       "mglyph") X(mi,                           \
+                                                                                                   "mi") X(mn,                   \
+                                                                                                           "mn") X(mo,           \
+                                                                                                                   "mo") X(ms,   \
+                                                                                                                           "ms") \
+                                            X(mtext, "mtext") X(                                                                 \
+                                                nav, "nav") X(nobr, "nobr")                                                      \
+                                                X(noembed, "noembed") X(noframes, "noframes") X(noscript, "noscript") X(         \
+                                                    object,                                                                      \
+                                                    "object") X(ol, "ol")                                                        \
+                                                    X(optgroup,                                                                  \
+                                                      "optgroup") X(option, "option")                                            \
+                                                        X(p, "p") X(                                                             \
+                                                            param,                                                               \
+                                                            "param") X(plaintext,                                                \
+                                                                       "plain"                                                   \
+                                                                       "text")                                                   \
+                                                            X(pre, "pre") X(rb, "rb") X(                                         \
+                                                                rp,                                                              \
+                                                                "rp") X(rt, "rt")                                                \
+                                                                X(rtc, "rtc") X(ruby, "ruby") X(                                 \
+                                                                    s,                                                           \
+                                                                    "s") X(script,                                               \
+                                                                           "script") X(search,                                   \
+                                                                                       "search")                                 \
+                                                                    X(section, "section") X(select, "select") X(                 \
+                                                                        small,                                                   \
+                                                                        "small") X(source,                                       \
+                                                                                   "sour"                                        \
+                                                                                   "ce")                                         \
+                                                                        X(span,                                                  \
+                                                                          "s"                                                    \
+                                                                          "p"                                                    \
+                                                                          "a"                                                    \
+                                                                          "n") X(strike,                                         \
+                                                                                 "strike") X(strong,                             \
+                                                                                             "st"                                \
+                                                                                             "ro"                                \
+                                                                                             "n"                                 \
+                                                                                             "g")                                \
+                                                                            X(style, "style") X(                                 \
+                                                                                sub,                                             \
+                                                                                "sub") X(summary,                                \
+                                                                                         "summar"                                \
+                                                                                         "y")                                    \
+                                                                                X(sup, "sup") X(                                 \
+                                                                                    svg,                                         \
+                                                                                    "sv"                                         \
+                                                                                    "g") X(table,                                \
+                                                                                           "tabl"                                \
+                                                                                           "e")                                  \
+                                                                                    X(tbody,                                     \
+                                                                                      "tbo"                                      \
+                                                                                      "dy") X(td, "td")                          \
+                                                                                        X(template_,                             \
+                                                                                          "templa"                               \
+                                                                                          "t"                                    \
+                                                                                          "e") X(textarea,                       \
+                                                                                                 "t"                             \
+                                                                                                 "e"                             \
+                                                                                                 "x"                             \
+                                                                                                 "t"                             \
+                                                                                                 "a"                             \
+                                                                                                 "r"                             \
+                                                                                                 "e"                             \
+                                                                                                 "a")                            \
+                                                                                            X(tfoot, "tfoot") X(                 \
+                                                                                                th,                              \
+                                                                                                "t"                              \
+                                                                                                "h") X(thead,                    \
+                                                                                                       "thea"                    \
+                                                                                                       "d")                      \
+                                                                                                X(title,                         \
+                                                                                                  "titl"                         \
+                                                                                                  "e") X(tr,                     \
+                                                                                                         "t"                     \
+                                                                                                         "r")                    \
+                                                                                                    X(track,                     \
+                                                                                                      "tr"                       \
+                                                                                                      "ac"                       \
+                                                                                                      "k") X(tt,                 \
+                                                                                                             "tt")               \
+                                                                                                        X(u, "u") X(             \
+                                                                                                            ul,                  \
+                                                                                                            "ul") X(var, "var")  \
+                                                                                                            X(wbr,               \
+                                                                                                              "wbr")             \
+                                                                                                                X(xmp,           \
+                                                                                                                  "xmp")
 
 enum class Tag : std::uint8_t {
     Other,
@@ -702,6 +716,9 @@ private:
     std::vector<FormattingEntry> m_formatting;
     std::vector<std::uint8_t> m_open;               // by element id: whether it is on the stack
     std::array<std::uint32_t, tagCount> m_counts{}; // HTML elements on the stack, by tag
+    // HTML elements of names not in Tag on the stack, by name, so that the end tag of one
+    // that is not open costs no walk down the stack.
+    std::unordered_map<std::uint64_t, std::uint32_t> m_otherNames;
     std::uint32_t m_nextId = 1;
     bool m_haveHead = false;
     std::uint32_t m_headId = 0;
@@ -1254,6 +1271,8 @@ void Scanner::push(const Element &e) {
     m_stack.push_back(e);
     if (e.ns == Ns::Html)
         ++m_counts[std::size_t(e.tag)];
+    if (e.ns == Ns::Html && e.tag == Tag::Other)
+        ++m_otherNames[e.name];
     if (e.id >= m_open.size())
         m_open.resize(e.id + 1);
     m_open[e.id] = 1;
@@ -1263,6 +1282,8 @@ void Scanner::pop() {
     const Element &e = m_stack.back();
     if (e.ns == Ns::Html)
         --m_counts[std::size_t(e.tag)];
+    if (e.ns == Ns::Html && e.tag == Tag::Other)
+        --m_otherNames[e.name];
     m_open[e.id] = 0;
     m_stack.pop_back();
 }
@@ -1271,6 +1292,8 @@ void Scanner::removeAt(std::size_t index) {
     const Element &e = m_stack[index];
     if (e.ns == Ns::Html)
         --m_counts[std::size_t(e.tag)];
+    if (e.ns == Ns::Html && e.tag == Tag::Other)
+        --m_otherNames[e.name];
     m_open[e.id] = 0;
     m_stack.erase(m_stack.begin() + std::ptrdiff_t(index));
     spend(m_stack.size() - index);
@@ -1636,6 +1659,16 @@ bool Scanner::adoptionAgency(const Token &t) {
 }
 
 void Scanner::anyOtherEndTag(const Token &t) {
+    if (t.tag == Tag::Other) {
+        const auto open = m_otherNames.find(t.name);
+        if (open == m_otherNames.end() || open->second == 0) {
+            // The walk would end at a special element or the bottom: nothing to close. gumbo
+            // would close an element of another name it does not know.
+            if (m_counts[std::size_t(Tag::Other)] != 0)
+                m_out.fallbackDiffers = true;
+            return;
+        }
+    }
     for (std::size_t i = m_stack.size(); i-- > 0;) {
         const Element &node = m_stack[i];
         if (t.tag == Tag::Other && node.tag == Tag::Other && node.name != t.name)
