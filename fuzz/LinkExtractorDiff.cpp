@@ -4,6 +4,7 @@
 #include "HrefDifferences.h"
 #include "HtmlLinks.h"
 #include "LinkScanner.h"
+#include "WebUrl.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +38,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         print("scanner", *scanned);
         print("tree", *tree);
         std::abort();
+    }
+    // The shortcut for common relative links must give what the general parser gives.
+    if (tree) {
+        static const WebUrl base = *WebUrl::parse(u"http://fuzz.test/dir/page.html?q#f");
+        for (const QByteArray &href : tree->hrefs) {
+            const QString input = QString::fromUtf8(href);
+            const std::optional<WebUrl> general = WebUrl::parse(input, &base, "UTF-8");
+            if (WebUrl::resolve(input, base, "UTF-8") != (general ? general->href() : QString())) {
+                std::fprintf(stderr, "resolve differs from parse on [%s]\n", href.constData());
+                std::abort();
+            }
+        }
     }
     // The whole extraction, resolving included, must not crash either.
     (void)extractLinks(page, QStringLiteral("http://fuzz.test/dir/page.html"), "UTF-8");

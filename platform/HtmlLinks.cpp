@@ -200,11 +200,15 @@ QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
             base = std::move(parsed);
     }
 
-    QStringList links;
-    links.reserve(hrefs.size());
-    for (const QString &href : std::as_const(hrefs)) {
-        std::optional<WebUrl> resolved = WebUrl::parse(href, base ? &*base : nullptr, encoding);
-        links.append(resolved ? resolved->href() : href);
+    for (QString &href : hrefs) {
+        QString resolved;
+        if (base) {
+            resolved = WebUrl::resolve(href, *base, encoding);
+        } else if (const std::optional<WebUrl> url = WebUrl::parse(href)) {
+            resolved = url->href();
+        }
+        if (!resolved.isNull())
+            href = std::move(resolved);
     }
-    return links;
+    return hrefs;
 }

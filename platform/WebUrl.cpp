@@ -1188,6 +1188,138 @@ std::optional<WebUrl> WebUrl::parse(QStringView input, const WebUrl *base,
     return Parser(input, base, queryEncoding).run();
 }
 
+namespace {
+
+// Characters that a path, query or fragment keeps as they are (printable ASCII outside the
+// part's percent-encode set) and that end none of them early. A backslash is a slash in http
+// addresses, so it takes the general parser.
+bool keptInPath(char16_t c) {
+    return c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '^' && c != '`' &&
+           c != '{' && c != '}' && c != '\\';
+}
+bool keptInQuery(char16_t c) {
+    return c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '\'';
+}
+bool keptInFragment(char16_t c) {
+    return c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '`';
+}
+
+// Whether a path segment may be a dot segment ("." or "..", "%2e" for a dot), which the
+// general parser removes.
+bool mayBeDotSegment(QStringView segment) {
+    if (segment.isEmpty() || segment.size() > 6)
+        return false;
+    for (qsizetype i = 0; i < segment.size(); ++i) {
+        if (segment[i] == u'.')
+            continue;
+        if (segment[i] == u'%' && i + 2 < segment.size() && segment[i + 1] == u'2' &&
+            (segment[i + 2] == u'e' || segment[i + 2] == u'E')) {
+            i += 2;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+// Whether [begin, end) of `input` is a path of plain segments, up to its query or fragment;
+// sets `end` to where the path ends.
+bool plainPath(QStringView input, qsizetype begin, qsizetype &end) {
+    qsizetype segmentStart = begin;
+    qsizetype i = begin;
+    for (; i < input.size(); ++i) {
+        const char16_t c = input[i].unicode();
+        if (c == '?' || c == '#')
+            break;
+        if (!keptInPath(c))
+            return false;
+        if (c == '/') {
+            if (mayBeDotSegment(input.sliced(segmentStart, i - segmentStart)))
+                return false;
+            segmentStart = i + 1;
+        }
+    }
+    if (mayBeDotSegment(input.sliced(segmentStart, i - segmentStart)))
+        return false;
+    end = i;
+    return true;
+}
+
+// Whether the query or fragment from `begin` on keeps every character as written.
+bool plainQueryAndFragment(QStringView input, qsizetype begin) {
+    qsizetype i = begin;
+    if (i < input.size() && input[i] == u'?') {
+        for (++i; i < input.size() && input[i] != u'#'; ++i) {
+            if (!keptInQuery(input[i].unicode()))
+                return false;
+        }
+    }
+    if (i < input.size()) { // at the '#'
+        for (++i; i < input.size(); ++i) {
+            if (!keptInFragment(input[i].unicode()))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+QString WebUrl::resolve(QStringView input, const WebUrl &base, const QByteArray &queryEncoding) {
+    // The base's href, "http://host:port/dir/name?query#fragment", cut at the place where the
+    // input takes over.
+    const auto general = [&] {
+        const std::optional<WebUrl> url = parse(input, &base, queryEncoding);
+        return url ? url->m_href : QString();
+    };
+    if (input.isEmpty() || (base.m_scheme != u"http" && base.m_scheme != u"https") ||
+        !base.m_host || base.m_opaquePath || input.front().unicode() <= 0x20 ||
+        input.back().unicode() <= 0x20)
+        return general();
+    const QString &href = base.m_href;
+    const qsizetype authorityEnd = href.indexOf(u'/', base.m_schemeEnd + 3);
+    if (authorityEnd < 0)
+        return general();
+    qsizetype pathEnd = authorityEnd;
+    while (pathEnd < href.size() && href[pathEnd] != u'?' && href[pathEnd] != u'#')
+        ++pathEnd;
+    qsizetype fragmentStart = pathEnd;
+    while (fragmentStart < href.size() && href[fragmentStart] != u'#')
+        ++fragmentStart;
+
+    qsizetype keep = 0; // how much of the base's href stays
+    qsizetype rest = 0; // where the query or fragment of the input begins
+    const char16_t first = input.front().unicode();
+    if (first == '#') {
+        keep = fragmentStart;
+    } else if (first == '?') {
+        keep = pathEnd;
+    } else if (first == '/') {
+        if (input.size() > 1 && (input[1] == u'/' || input[1] == u'\\'))
+            return general(); // another host
+        if (!plainPath(input, 1, rest))
+            return general();
+        keep = authorityEnd;
+    } else {
+        for (const QChar c : input) {
+            if (c == u':')
+                return general(); // perhaps a scheme of its own
+            if (c == u'/' || c == u'?' || c == u'#')
+                break;
+        }
+        if (!plainPath(input, 0, rest))
+            return general();
+        keep = href.lastIndexOf(u'/', pathEnd - 1) + 1;
+    }
+    if (!plainQueryAndFragment(input, rest))
+        return general();
+    QString out;
+    out.reserve(keep + input.size());
+    out.append(QStringView(href).first(keep));
+    out.append(input);
+    return out;
+}
+
 void WebUrl::serialise() {
     QString href = m_scheme + QLatin1Char(':');
     if (m_host) {

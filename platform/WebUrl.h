@@ -21,6 +21,13 @@ public:
     static std::optional<WebUrl> parse(QStringView input, const WebUrl *base = nullptr,
                                        const QByteArray &queryEncoding = {});
 
+    // What parse(input, &base, queryEncoding) reports as its href, or a null string when that
+    // fails. The forms most links take (a path, an absolute path, a query or a fragment, in
+    // plain ASCII, against an http or https base) are joined to the base as written, without
+    // the general parser.
+    static QString resolve(QStringView input, const WebUrl &base,
+                           const QByteArray &queryEncoding = {});
+
     // The serialised address, as a browser's `href` reports it.
     QString href() const { return m_href; }
     // Lower-case scheme without the colon: "http", "https", "mailto" ...
