@@ -171,8 +171,13 @@ QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
     if (scan.outcome == LinkScan::Outcome::Stopped)
         return {};
     if (scan.outcome != LinkScan::Outcome::Exact && treeAffordable(scan, utf8.size())) {
+        // A page that only claims to be UTF-8 reaches gumbo with its bad bytes replaced as
+        // the scanner's hrefs have them.
+        const QByteArray valid =
+            utf8.isValidUtf8() ? QByteArray() : QString::fromUtf8(utf8).toUtf8();
+        const QByteArrayView page = valid.isNull() ? utf8 : QByteArrayView(valid);
         const bool parsed =
-            treeHrefs(utf8, deadline, stop, [&](std::string_view href, bool isBase) {
+            treeHrefs(page, deadline, stop, [&](std::string_view href, bool isBase) {
                 if (isBase)
                     baseHref = fromUtf8(href);
                 else

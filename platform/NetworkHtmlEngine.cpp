@@ -259,12 +259,14 @@ private:
 
         const auto linksOf = [contentType, finalUrl, end = m_end,
                               stop = m_abandoned](const QByteArray &body) {
-            const DecodedPage page = decodePage(body, contentType);
+            // A UTF-8 page goes to the link scanner as it came.
+            const DecodedPage page = decodePage(body, contentType, TextForm::Utf8WhenUtf8);
             if (!page.isHtml)
                 return QStringList();
             if (page.isXml)
                 return extractXhtmlLinks(page.text, finalUrl, page.encoding, end, stop.get());
-            return extractLinks(page.text.toUtf8(), finalUrl, page.encoding, end, stop.get());
+            const QByteArray utf8 = page.text.isEmpty() ? page.utf8 : page.text.toUtf8();
+            return extractLinks(utf8, finalUrl, page.encoding, end, stop.get());
         };
         // A page of ordinary size parses in a millisecond or two: handing it to another thread
         // and back would cost more than it saves. Larger ones would hold the window up.

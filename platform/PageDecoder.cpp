@@ -836,9 +836,15 @@ bool isValidUtf8(const QByteArray &bytes) {
     return true;
 }
 
-DecodedPage decodeAs(const QByteArray &body, qsizetype skip, const Encoding *encoding) {
+DecodedPage decodeAs(const QByteArray &body, qsizetype skip, const Encoding *encoding,
+                     TextForm form) {
     DecodedPage page;
     page.isHtml = true;
+    if (encoding == &Utf8 && form == TextForm::Utf8WhenUtf8) {
+        page.utf8 = skip ? body.sliced(skip) : body;
+        page.encoding = Utf8.name;
+        return page;
+    }
     if (encoding == &Replacement) {
         // Shown as a single replacement character; links would be read as UTF-8.
         if (!body.isEmpty())
@@ -863,7 +869,7 @@ DecodedPage decodeAs(const QByteArray &body, qsizetype skip, const Encoding *enc
     return page;
 }
 
-DecodedPage decodeDocument(const QByteArray &body, const QByteArray &contentType) {
+DecodedPage decodeDocument(const QByteArray &body, const QByteArray &contentType, TextForm form) {
     const std::optional<MimeType> mime =
         contentType.isEmpty() ? std::nullopt : extractMimeType(contentType);
     const bool unknownType =
@@ -878,30 +884,32 @@ DecodedPage decodeDocument(const QByteArray &body, const QByteArray &contentType
 
     qsizetype bomLength = 0;
     if (const Encoding *fromBom = encodingForBom(body, bomLength))
-        return decodeAs(body, bomLength, fromBom);
+        return decodeAs(body, bomLength, fromBom, form);
     if (mime && mime->charset) {
         if (const Encoding *fromHeader = encodingForLabel(*mime->charset))
-            return decodeAs(body, 0, fromHeader);
+            return decodeAs(body, 0, fromHeader, form);
     }
     const QByteArray head = body.left(1024);
     if (isXhtml) {
         // XHTML goes to an XML parser, which reads the XML declaration and nothing else, and
         // takes UTF-8 when there is none.
         const Encoding *declared = xmlDeclarationEncoding(head);
-        return decodeAs(body, 0, declared ? declared : &Utf8);
+        return decodeAs(body, 0, declared ? declared : &Utf8, form);
     }
     if (const Encoding *fromMeta = MetaPrescan(head).run())
-        return decodeAs(body, 0, fromMeta);
-    return decodeAs(body, 0, isValidUtf8(body) ? &Utf8 : &Windows1252);
+        return decodeAs(body, 0, fromMeta, form);
+    return decodeAs(body, 0, isValidUtf8(body) ? &Utf8 : &Windows1252, form);
 }
 
 } // namespace
 
-DecodedPage decodePage(const QByteArray &body, const QByteArray &contentType) {
-    DecodedPage page = decodeDocument(body, contentType);
-    if (page.isHtml && !contentType.isEmpty()) {
-        const std::optional<MimeType> mime = extractMimeType(contentType);
-        page.isXml = mime && mime->essence == "application/xhtml+xml";
-    }
+DecodedPage decodePage(const QByteArray &body, const QByteArray &contentType, TextForm form) {
+    const std::optional<MimeType> mime =
+        contentType.isEmpty() ? std::nullopt : extractMimeType(contentType);
+    const bool isXml = mime && mime->essence == "application/xhtml+xml";
+    // The XML parser reads text, whatever the page's encoding.
+    DecodedPage page = decodeDocument(body, contentType, isXml ? TextForm::Utf16 : form);
+    if (page.isHtml)
+        page.isXml = isXml;
     return page;
 }

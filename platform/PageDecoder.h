@@ -16,7 +16,13 @@ struct DecodedPage {
     // The encoding the text was decoded from, as a name QStringEncoder accepts ("UTF-8",
     // "windows-1252", "Shift_JIS" ...). Links' queries are percent-encoded in it.
     QByteArray encoding;
+    // With TextForm::Utf8WhenUtf8, the bytes of a UTF-8 page (its byte order mark removed)
+    // in place of `text`, which then stays empty: the page needs no conversion.
+    QByteArray utf8;
 };
 
+enum class TextForm { Utf16, Utf8WhenUtf8 };
+
 // `contentType` is the Content-Type header's value as received; empty when none was sent.
-DecodedPage decodePage(const QByteArray &body, const QByteArray &contentType);
+DecodedPage decodePage(const QByteArray &body, const QByteArray &contentType,
+                       TextForm form = TextForm::Utf16);
