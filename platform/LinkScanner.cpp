@@ -11,145 +11,143 @@ namespace {
 // Names
 
 // Every tag name that tree construction treats apart from the others.
-#define CORVANE_TAGS(X)                                                                                                          \
-    X(a, "a")                                                                                                                    \
-    X(address, "address")                                                                                                        \
-    X(annotationXml, "annotation-xml")                                                                                           \
-    X(applet, "applet") X(area, "area") X(article, "article") X(aside, "aside") X(b, "b") X(                                     \
-        base, "base") X(basefont, "basefont") X(bgsound, "bgsound") X(big, "big") X(blockquote,                                  \
-                                                                                    "blockquote")                                \
-        X(body, "body") X(br, "br") X(button, "button") X(caption, "caption") X(center, "center")                                \
-            X(code, "code") X(col, "col") X(colgroup, "colgroup") X(dd, "dd") X(desc, "desc") X(                                 \
-                details, "details") X(dialog, "dialog") X(dir, "dir")                                                            \
-                X(div, "div") X(dl, "dl") X(dt, "dt") X(em, "em") X(                                                             \
-                    embed,                                                                                                       \
-                    "embed") X(fieldset,                                                                                         \
-                               "fieldset") X(figcaption,                                                                         \
-                                             "figcaption") X(figure,                                                             \
-                                                             "figure") X(font,                                                   \
-                                                                         "font") X(footer,                                       \
-                                                                                   "footer")                                     \
-                    X(foreignObject, "foreignobject") X(form, "form") X(                                                         \
-                        frame,                                                                                                   \
-                        "frame") X(frameset,                                                                                     \
-                                   "frameset") X(h1,                                                                             \
-                                                 "h1") X(h2,                                                                     \
-                                                         "h2") X(h3,                                                             \
-                                                                 "h3") X(h4,                                                     \
-                                                                         "h4") X(h5,                                             \
-                                                                                 "h5") X(h6,                                     \
-                                                                                         "h6") X(head,                           \
-                                                                                                 "head")                         \
-                        X(header,                                                                                                \
-                          "header") X(hgroup, "hgroup")                                                                          \
-                            X(hr,                                                                                                \
-                              "hr") X(html, "html")                                                                              \
-                                X(i, "i") X(iframe, "iframe") X(image, "image") X(img, "img") X(                                 \
-                                    input,                                                                                       \
-                                    "input") X(keygen,                                                                           \
-                                               "keygen") X(li, "li") X(link,                                                     \
-                                                                       "li"                                                      \
-                                                                       "n"                                                       \
-                                                                       "k")                                                      \
-                                    X(listing,                                                                                   \
-                                      "listing") X(main, "main") X(malignmark,                                                   \
-                                                                   "malignma"                                                    \
-                                                                   "rk")                                                         \
-                                        X(                                                                                       \
-                                            marquee,                                                                             \
-                                            "marquee") X(math,                                                                   \
-                                                         "math") X(menu,                                                         \
-                                                                   "menu") X(meta,                                               \
-                                                                             "meta") X(mglyph,                                   \
-                                                                                       "mglyph") X(mi,                           \
-                                                                                                   "mi") X(mn,                   \
-                                                                                                           "mn") X(mo,           \
-                                                                                                                   "mo") X(ms,   \
-                                                                                                                           "ms") \
-                                            X(mtext, "mtext") X(                                                                 \
-                                                nav, "nav") X(nobr, "nobr")                                                      \
-                                                X(noembed, "noembed") X(noframes, "noframes") X(noscript, "noscript") X(         \
-                                                    object,                                                                      \
-                                                    "object") X(ol, "ol")                                                        \
-                                                    X(optgroup,                                                                  \
-                                                      "optgroup") X(option, "option")                                            \
-                                                        X(p, "p") X(                                                             \
-                                                            param,                                                               \
-                                                            "param") X(plaintext,                                                \
-                                                                       "plain"                                                   \
-                                                                       "text")                                                   \
-                                                            X(pre, "pre") X(rb, "rb") X(                                         \
-                                                                rp,                                                              \
-                                                                "rp") X(rt, "rt")                                                \
-                                                                X(rtc, "rtc") X(ruby, "ruby") X(                                 \
-                                                                    s,                                                           \
-                                                                    "s") X(script,                                               \
-                                                                           "script") X(search,                                   \
-                                                                                       "search")                                 \
-                                                                    X(section, "section") X(select, "select") X(                 \
-                                                                        small,                                                   \
-                                                                        "small") X(source,                                       \
-                                                                                   "sour"                                        \
-                                                                                   "ce")                                         \
-                                                                        X(span,                                                  \
-                                                                          "s"                                                    \
-                                                                          "p"                                                    \
-                                                                          "a"                                                    \
-                                                                          "n") X(strike,                                         \
-                                                                                 "strike") X(strong,                             \
-                                                                                             "st"                                \
-                                                                                             "ro"                                \
-                                                                                             "n"                                 \
-                                                                                             "g")                                \
-                                                                            X(style, "style") X(                                 \
-                                                                                sub,                                             \
-                                                                                "sub") X(summary,                                \
-                                                                                         "summar"                                \
-                                                                                         "y")                                    \
-                                                                                X(sup, "sup") X(                                 \
-                                                                                    svg,                                         \
-                                                                                    "sv"                                         \
-                                                                                    "g") X(table,                                \
-                                                                                           "tabl"                                \
-                                                                                           "e")                                  \
-                                                                                    X(tbody,                                     \
-                                                                                      "tbo"                                      \
-                                                                                      "dy") X(td, "td")                          \
-                                                                                        X(template_,                             \
-                                                                                          "templa"                               \
-                                                                                          "t"                                    \
-                                                                                          "e") X(textarea,                       \
-                                                                                                 "t"                             \
-                                                                                                 "e"                             \
-                                                                                                 "x"                             \
-                                                                                                 "t"                             \
-                                                                                                 "a"                             \
-                                                                                                 "r"                             \
-                                                                                                 "e"                             \
-                                                                                                 "a")                            \
-                                                                                            X(tfoot, "tfoot") X(                 \
-                                                                                                th,                              \
-                                                                                                "t"                              \
-                                                                                                "h") X(thead,                    \
-                                                                                                       "thea"                    \
-                                                                                                       "d")                      \
-                                                                                                X(title,                         \
-                                                                                                  "titl"                         \
-                                                                                                  "e") X(tr,                     \
-                                                                                                         "t"                     \
-                                                                                                         "r")                    \
-                                                                                                    X(track,                     \
-                                                                                                      "tr"                       \
-                                                                                                      "ac"                       \
-                                                                                                      "k") X(tt,                 \
-                                                                                                             "tt")               \
-                                                                                                        X(u, "u") X(             \
-                                                                                                            ul,                  \
-                                                                                                            "ul") X(var, "var")  \
-                                                                                                            X(wbr,               \
-                                                                                                              "wbr")             \
-                                                                                                                X(xmp,           \
-                                                                                                                  "xmp")
+#define CORVANE_TAGS(X)                                                                                                     \
+    X(a, "a")                                                                                                               \
+    X(address, "address")                                                                                                   \
+    X(annotationXml, "annotation-xml")                                                                                      \
+    X(applet, "applet")                                                                                                     \
+    X(area, "area") X(article, "article") X(aside, "aside") X(b, "b") X(base, "base") X(                                    \
+        basefont, "basefont") X(bgsound, "bgsound") X(big, "big") X(blockquote,                                             \
+                                                                    "blockquote") X(body, "body")                           \
+        X(br, "br") X(button, "button") X(caption, "caption") X(center, "center") X(                                        \
+            code, "code") X(col, "col") X(colgroup, "colgroup") X(dd, "dd") X(desc, "desc")                                 \
+            X(details, "details") X(dialog, "dialog") X(dir, "dir") X(div, "div") X(dl, "dl") X(dt, "dt") X(em, "em") X(    \
+                embed,                                                                                                      \
+                "embed") X(fieldset,                                                                                        \
+                           "fieldset") X(figcaption,                                                                        \
+                                         "figcaption") X(figure,                                                            \
+                                                         "figure") X(font,                                                  \
+                                                                     "font") X(footer, "footer")                            \
+                X(foreignObject, "foreignobject") X(form, "form") X(                                                        \
+                    frame,                                                                                                  \
+                    "frame") X(frameset,                                                                                    \
+                               "frameset") X(h1,                                                                            \
+                                             "h1") X(h2,                                                                    \
+                                                     "h2") X(h3,                                                            \
+                                                             "h3") X(h4,                                                    \
+                                                                     "h4") X(h5,                                            \
+                                                                             "h5") X(h6,                                    \
+                                                                                     "h6") X(head, "head")                  \
+                    X(header,                                                                                               \
+                      "header") X(hgroup, "hgroup")                                                                         \
+                        X(hr,                                                                                               \
+                          "hr") X(html, "html")                                                                             \
+                            X(i, "i") X(iframe, "iframe") X(image, "image") X(img, "img") X(                                \
+                                input,                                                                                      \
+                                "input") X(keygen,                                                                          \
+                                           "keygen") X(li,                                                                  \
+                                                       "li") X(link,                                                        \
+                                                               "li"                                                         \
+                                                               "n"                                                          \
+                                                               "k")                                                         \
+                                X(listing, "listing") X(main, "main") X(                                                    \
+                                    malignmark,                                                                             \
+                                    "malignma"                                                                              \
+                                    "rk")                                                                                   \
+                                    X(                                                                                      \
+                                        marquee,                                                                            \
+                                        "marquee") X(math,                                                                  \
+                                                     "math") X(menu,                                                        \
+                                                               "menu") X(meta,                                              \
+                                                                         "meta") X(mglyph,                                  \
+                                                                                   "mglyph") X(mi,                          \
+                                                                                               "m"                          \
+                                                                                               "i") X(mn,                   \
+                                                                                                      "mn")                 \
+                                        X(mo,                                                                               \
+                                          "mo") X(ms, "ms")                                                                 \
+                                            X(mtext, "mtext") X(                                                            \
+                                                nav, "nav") X(nobr, "nobr")                                                 \
+                                                X(noembed, "noembed") X(noframes, "noframes") X(noscript, "noscript") X(    \
+                                                    object,                                                                 \
+                                                    "object") X(ol, "ol")                                                   \
+                                                    X(optgroup,                                                             \
+                                                      "optgroup") X(option, "option")                                       \
+                                                        X(p, "p") X(                                                        \
+                                                            param,                                                          \
+                                                            "param") X(plaintext,                                           \
+                                                                       "plain"                                              \
+                                                                       "text")                                              \
+                                                            X(pre, "pre") X(rb, "rb") X(                                    \
+                                                                rp,                                                         \
+                                                                "rp") X(rt, "rt")                                           \
+                                                                X(rtc, "rtc") X(ruby, "ruby") X(                            \
+                                                                    s,                                                      \
+                                                                    "s") X(script,                                          \
+                                                                           "script") X(search,                              \
+                                                                                       "search")                            \
+                                                                    X(section, "section") X(select, "select") X(            \
+                                                                        small,                                              \
+                                                                        "small") X(source,                                  \
+                                                                                   "sour"                                   \
+                                                                                   "ce")                                    \
+                                                                        X(span,                                             \
+                                                                          "s"                                               \
+                                                                          "p"                                               \
+                                                                          "a"                                               \
+                                                                          "n") X(strike,                                    \
+                                                                                 "strike") X(strong,                        \
+                                                                                             "st"                           \
+                                                                                             "ro"                           \
+                                                                                             "n"                            \
+                                                                                             "g")                           \
+                                                                            X(style, "style") X(                            \
+                                                                                sub,                                        \
+                                                                                "sub") X(summary,                           \
+                                                                                         "summar"                           \
+                                                                                         "y")                               \
+                                                                                X(sup, "sup") X(                            \
+                                                                                    svg,                                    \
+                                                                                    "sv"                                    \
+                                                                                    "g") X(table,                           \
+                                                                                           "tabl"                           \
+                                                                                           "e")                             \
+                                                                                    X(tbody,                                \
+                                                                                      "tbo"                                 \
+                                                                                      "dy") X(td, "td")                     \
+                                                                                        X(template_,                        \
+                                                                                          "templa"                          \
+                                                                                          "t"                               \
+                                                                                          "e") X(textarea,                  \
+                                                                                                 "t"                        \
+                                                                                                 "e"                        \
+                                                                                                 "x"                        \
+                                                                                                 "t"                        \
+                                                                                                 "a"                        \
+                                                                                                 "r"                        \
+                                                                                                 "e"                        \
+                                                                                                 "a")                       \
+                                                                                            X(tfoot, "tfoot") X(            \
+                                                                                                th,                         \
+                                                                                                "t"                         \
+                                                                                                "h") X(thead,               \
+                                                                                                       "thea"               \
+                                                                                                       "d") X(title,        \
+                                                                                                              "titl"        \
+                                                                                                              "e")          \
+                                                                                                X(tr,                       \
+                                                                                                  "t"                       \
+                                                                                                  "r") X(track,             \
+                                                                                                         "tr"               \
+                                                                                                         "ac"               \
+                                                                                                         "k") X(tt, "tt")   \
+                                                                                                    X(u, "u") X(            \
+                                                                                                        ul,                 \
+                                                                                                        "ul") X(var, "var") \
+                                                                                                        X(wbr,              \
+                                                                                                          "wbr")            \
+                                                                                                            X(xmp,          \
+                                                                                                              "xmp")
 
 enum class Tag : std::uint8_t {
     Other,
@@ -702,8 +700,9 @@ private:
     const TagTable &m_tags;
     bool m_done = false;
     TextState m_textState = TextState::Data;
-    Tag m_rawTag = Tag::Other;  // the element whose end tag ends RCDATA, RAWTEXT or script
-    bool m_skipNewline = false; // after pre, listing, textarea
+    Tag m_rawTag = Tag::Other;     // the element whose end tag ends RCDATA, RAWTEXT or script
+    bool m_skipNewline = false;    // after pre, listing, textarea
+    bool m_tagNameThenEnd = false; // the last tag's name was followed by its '>'
     std::vector<Attr> m_attrs;
     std::vector<char> m_textScratch;
     std::vector<char> m_valueScratch;
@@ -843,6 +842,7 @@ void Scanner::tag(bool end) {
         ++p;
     }
     m_attrs.clear();
+    m_tagNameThenEnd = p < m_end && *p == '>';
     bool selfClosing = false;
     bool repeated = false;
     for (;;) {
@@ -1595,6 +1595,7 @@ bool Scanner::adoptionAgency(const Token &t) {
             }
             spend(m_formatting.size());
             if (inner > 3 && entry < m_formatting.size()) {
+                m_out.fallbackDiffers = true; // gumbo leaves such an element open
                 m_formatting.erase(m_formatting.begin() + std::ptrdiff_t(entry));
                 if (entry < bookmark)
                     --bookmark;
@@ -1917,7 +1918,10 @@ bool Scanner::foreignContent(Token &t) {
         return true;
     }
     // Any other end tag: it closes the foreign element of its name, if the walk down the stack
-    // meets one before an HTML element, which then handles it.
+    // meets one before an HTML element, which then handles it. gumbo compares the end tag's
+    // whole text, so that "</svg >" closes nothing there.
+    if (!m_tagNameThenEnd)
+        m_out.fallbackDiffers = true;
     for (std::size_t i = m_stack.size() - 1; i > 0; --i) {
         if (m_stack[i].name == t.name) {
             spend(m_stack.size() - i);

@@ -1263,19 +1263,61 @@ bool plainQueryAndFragment(QStringView input, qsizetype begin) {
     return true;
 }
 
+// An http or https address written plainly: a lower-case host of letters, digits, dots and
+// hyphens whose last label starts with a letter (no IP address, port, user or punycode to
+// look into), and a plain path, query and fragment. It reads back as written, with "/" for an
+// empty path.
+QString plainAbsolute(QStringView input) {
+    const qsizetype hostStart = input.startsWith(u"http://")    ? 7
+                                : input.startsWith(u"https://") ? 8
+                                                                : -1;
+    if (hostStart < 0)
+        return {};
+    qsizetype hostEnd = hostStart;
+    qsizetype lastLabel = hostStart;
+    while (hostEnd < input.size()) {
+        const char16_t c = input[hostEnd].unicode();
+        if (c == '/' || c == '?' || c == '#')
+            break;
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.'))
+            return {};
+        if (c == '.' && hostEnd + 1 < input.size() && input[hostEnd + 1] != u'/' &&
+            input[hostEnd + 1] != u'?' && input[hostEnd + 1] != u'#')
+            lastLabel = hostEnd + 1;
+        ++hostEnd;
+    }
+    const QStringView host = input.sliced(hostStart, hostEnd - hostStart);
+    if (host.isEmpty() || host.front() == u'.' || host.contains(u"xn--") ||
+        input[lastLabel] < u'a' || input[lastLabel] > u'z')
+        return {};
+    qsizetype rest = hostEnd;
+    if (hostEnd < input.size() && input[hostEnd] == u'/' && !plainPath(input, hostEnd + 1, rest))
+        return {};
+    if (!plainQueryAndFragment(input, rest))
+        return {};
+    if (hostEnd < input.size() && input[hostEnd] == u'/')
+        return input.toString();
+    QString out;
+    out.reserve(input.size() + 1);
+    out.append(input.first(hostEnd));
+    out.append(u'/');
+    out.append(input.sliced(hostEnd));
+    return out;
+}
+
 } // namespace
 
 QString WebUrl::resolve(QStringView input, const WebUrl &base, const QByteArray &queryEncoding) {
-    // The base's href, "http://host:port/dir/name?query#fragment", cut at the place where the
-    // input takes over.
     const auto general = [&] {
         const std::optional<WebUrl> url = parse(input, &base, queryEncoding);
         return url ? url->m_href : QString();
     };
-    if (input.isEmpty() || (base.m_scheme != u"http" && base.m_scheme != u"https") ||
-        !base.m_host || base.m_opaquePath || input.front().unicode() <= 0x20 ||
-        input.back().unicode() <= 0x20)
+    if ((base.m_scheme != u"http" && base.m_scheme != u"https") || !base.m_host ||
+        base.m_opaquePath ||
+        (!input.isEmpty() && (input.front().unicode() <= 0x20 || input.back().unicode() <= 0x20)))
         return general();
+    // The base's href, "http://host:port/dir/name?query#fragment", is cut where the input
+    // takes over.
     const QString &href = base.m_href;
     const qsizetype authorityEnd = href.indexOf(u'/', base.m_schemeEnd + 3);
     if (authorityEnd < 0)
@@ -1286,9 +1328,12 @@ QString WebUrl::resolve(QStringView input, const WebUrl &base, const QByteArray 
     qsizetype fragmentStart = pathEnd;
     while (fragmentStart < href.size() && href[fragmentStart] != u'#')
         ++fragmentStart;
+    if (input.isEmpty())
+        return href.first(fragmentStart);
 
-    qsizetype keep = 0; // how much of the base's href stays
-    qsizetype rest = 0; // where the query or fragment of the input begins
+    qsizetype keep = 0;         // how much of the base's href stays
+    qsizetype rest = 0;         // where the query or fragment of the input begins
+    QStringView joined = input; // what follows it
     const char16_t first = input.front().unicode();
     if (first == '#') {
         keep = fragmentStart;
@@ -1302,21 +1347,37 @@ QString WebUrl::resolve(QStringView input, const WebUrl &base, const QByteArray 
         keep = authorityEnd;
     } else {
         for (const QChar c : input) {
-            if (c == u':')
-                return general(); // perhaps a scheme of its own
+            if (c == u':') {
+                const QString absolute = plainAbsolute(input);
+                return absolute.isNull() ? general() : absolute;
+            }
             if (c == u'/' || c == u'?' || c == u'#')
                 break;
         }
-        if (!plainPath(input, 0, rest))
-            return general();
+        // Leading "./" and "../" step through the base's directories.
         keep = href.lastIndexOf(u'/', pathEnd - 1) + 1;
+        qsizetype from = 0;
+        for (;;) {
+            if (input.sliced(from).startsWith(u"./")) {
+                from += 2;
+            } else if (input.sliced(from).startsWith(u"../")) {
+                from += 3;
+                if (keep - 1 > authorityEnd)
+                    keep = href.lastIndexOf(u'/', keep - 2) + 1;
+            } else {
+                break;
+            }
+        }
+        if (!plainPath(input, from, rest))
+            return general();
+        joined = input.sliced(from);
     }
     if (!plainQueryAndFragment(input, rest))
         return general();
     QString out;
-    out.reserve(keep + input.size());
+    out.reserve(keep + joined.size());
     out.append(QStringView(href).first(keep));
-    out.append(input);
+    out.append(joined);
     return out;
 }
 

@@ -32,7 +32,12 @@
 //     there); browsers read the name as U+FFFD followed by the rest.
 // 11. An `a` misnested across more than eight blocks: once the adoption agency has used up
 //     its eight rounds, gumbo drops the last copy of the old link, browsers keep it open.
-// Comparing the two readers is meaningful on pages outside 2 to 11, once 1 is applied to the
+// 12. A formatting element more than three deep inside a misnested one: the adoption agency
+//     drops it from the list of active formatting elements and closes it; gumbo leaves it
+//     open, so that what follows lands inside the old, misnested element.
+// 13. An end tag in svg or math with anything between its name and its '>' (`</svg >`,
+//     `</math/>`): gumbo compares the whole text with the element's name and closes nothing.
+// Comparing the two readers is meaningful on pages outside 2 to 13, once 1 is applied to the
 // page the scanner reads.
 namespace HrefDifferences {
 
@@ -55,7 +60,7 @@ inline QByteArray withTreeCharacters(const QByteArray &utf8) {
     return text.toUtf8();
 }
 
-// Whether the differences 2 to 11 can matter on this page, read as gumbo reads it.
+// Whether the differences 2 to 13 can matter on this page, read as gumbo reads it.
 inline bool comparable(QByteArrayView html) {
     const QByteArray asTree = withTreeCharacters(html.toByteArray());
     return !scanLinks(std::string_view(asTree.constData(), std::size_t(asTree.size())))
