@@ -720,7 +720,6 @@ private:
     std::unordered_map<std::uint64_t, std::uint32_t> m_otherNames;
     std::uint32_t m_nextId = 1;
     bool m_haveHead = false;
-    std::uint32_t m_headId = 0;
     Element m_head{};
     std::uint32_t m_formId = 0; // the form element pointer; 0 when none
     bool m_framesetOk = true;
