@@ -12,9 +12,9 @@
 // which `a`, `area` and `base` elements of the HTML namespace end up in the document and in
 // what order (the stack of open elements by name, the list of active formatting elements,
 // the insertion modes, foreign content, template contents, frameset). Where that order or
-// membership would need the tree itself (content foster-parented out of a table, a link moved
-// by the adoption agency into a table's foster parent, three identical formatting elements),
-// the scan says so and the caller parses the page with a tree builder instead.
+// membership would need the tree itself (content foster-parented out of a table, a table in
+// a paragraph under a DOCTYPE whose quirks mode it does not know), the scan says so and the
+// caller parses the page with a tree builder instead.
 // Pure code on bytes, safe to run on any thread; linear in the page's size except for
 // pathological markup, whose cost is bounded (see `Outcome::TooCostly`).
 struct LinkScan {
