@@ -37,7 +37,9 @@
 //     open, so that what follows lands inside the old, misnested element.
 // 13. An end tag in svg or math with anything between its name and its '>' (`</svg >`,
 //     `</math/>`): gumbo compares the whole text with the element's name and closes nothing.
-// Comparing the two readers is meaningful on pages outside 2 to 13, once 1 is applied to the
+// 14. "</>" (which is nothing) on a page with svg or math: gumbo reads the names of the
+//     foreign elements around it from the text with it and then closes none of them.
+// Comparing the two readers is meaningful on pages outside 2 to 14, once 1 is applied to the
 // page the scanner reads.
 namespace HrefDifferences {
 
@@ -60,7 +62,7 @@ inline QByteArray withTreeCharacters(const QByteArray &utf8) {
     return text.toUtf8();
 }
 
-// Whether the differences 2 to 13 can matter on this page, read as gumbo reads it.
+// Whether the differences 2 to 14 can matter on this page, read as gumbo reads it.
 inline bool comparable(QByteArrayView html) {
     const QByteArray asTree = withTreeCharacters(html.toByteArray());
     return !scanLinks(std::string_view(asTree.constData(), std::size_t(asTree.size())))
