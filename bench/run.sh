@@ -57,6 +57,9 @@ if [ -n "$baseline" ]; then
 fi
 export QT_QPA_PLATFORM=offscreen
 mkdir -p "$out"
+# Qt wants a runtime folder of the user's own; root's shell often has none.
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$out/runtime}
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 has_part() { [[ " $parts " == *" $1 "* ]]; }
 
 stop_nginx() { [ -f "$out/nginx.pid" ] && kill "$(cat "$out/nginx.pid")" 2>/dev/null; rm -f "$out/nginx.pid"; }
