@@ -7,6 +7,8 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgumbo-dev libgl-dev f
 packages+=(zlib1g-dev)
 # libdivsufsort sorts the suffixes behind the seen-lists.
 packages+=(libdivsufsort-dev)
+# llvm-symbolizer names the source lines in the clang fuzz targets' crash reports.
+packages+=(llvm-14)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
