@@ -7,9 +7,11 @@
 #include "HtmlDocument.h"
 #include "HttpServer.h"
 #include "MessageBox.h"
+#include "NetworkHtmlEngine.h"
 #include "frmCrawler.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -52,6 +54,41 @@ public:
 };
 
 inline const QString programDirectory = QStringLiteral("/opt/corvane-test");
+
+// One real window, shown, over pages of the test's making (`fake`) or, after useNetwork(),
+// over the real engine and the loopback `server`. A test makes a new one for each function.
+struct WindowHarness {
+    WindowHarness() {
+        if (!server.listen())
+            qFatal("no loopback port");
+        open(fake);
+    }
+    ~WindowHarness() {
+        window.reset();
+        while (QApplication::overrideCursor())
+            QApplication::restoreOverrideCursor();
+    }
+    void open(HtmlEngine &engine) {
+        window.reset();
+        window = std::make_unique<frmCrawler>(frmCrawler::Seams{engine, *files, messages, opener},
+                                              programDirectory);
+        window->show();
+    }
+    void useNetwork(FetchLimits limits = {}) {
+        window.reset();
+        network = std::make_unique<NetworkHtmlEngine>(limits, ProxyMode::None);
+        open(*network);
+    }
+
+    HttpServer server;
+    FakeEngine fake;
+    std::unique_ptr<NetworkHtmlEngine> network;
+    DiskFileSystem disk;
+    FileSystem *files = &disk; // set before open() to watch the disk
+    RecordingMessageBox messages;
+    SystemDesktopOpener opener;
+    std::unique_ptr<frmCrawler> window;
+};
 
 template <typename T> inline T *control(QWidget &window, const QString &name) {
     T *widget = window.findChild<T *>(name);
