@@ -48,9 +48,6 @@ public:
     void OpenURL(const QString &URL);
     const QString &sitemapText() const { return strSitemap; }
 
-    QString internalSeenText() const { return strInternalSeen.text(); }
-    QString externalSeenText() const { return strExternalSeen.text(); }
-
     // CrawlView
     QString startAddress() const override;
     SeenText &seen(Side side) override;

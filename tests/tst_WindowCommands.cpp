@@ -1,16 +1,46 @@
-#include "NetworkHtmlEngine.h"
 #include "Sitemap.h"
+#include "WidgetMessageBox.h"
 #include "WindowTest.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFile>
+#include <QDir>
 #include <QGroupBox>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <csignal>
 #include <optional>
+#include <sys/resource.h>
+
+namespace {
+
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// Answers Export as the disk would and records what it would write, writing nothing.
+class RecordingFileSystem final : public FileSystem {
+public:
+    bool DirExists(const QString &path) override { return disk.DirExists(path); }
+    QString replaceFile(const QString &path, const QByteArray &bytes) override {
+        written.insert(path, bytes);
+        return {};
+    }
+    DiskFileSystem disk;
+    QMap<QString, QByteArray> written;
+};
+
+} // namespace
 
 // Stands in for the desktop's browser: Qt hands it every http address opened.
 class BrowserStandIn : public QObject {
@@ -21,178 +51,311 @@ public Q_SLOTS:
     void open(const QUrl &url) { opened.append(url); }
 };
 
+// New, Build Sitemap, Export, the sitemap's keys and the credit label on the real window.
 class tst_WindowCommands : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void init() { h.emplace(); }
+    void cleanup() { h.reset(); }
 
     void newEmptiesTheResultsAndKeepsTheSettings();
-    void newOnAFreshWindowChangesNothing();
     void newDuringCrawlLetsTheCrawlFinish();
+    void buildShowHideAndExport();
+    void exportDirectory_data();
+    void exportDirectory();
+    void failedWriteKeepsTheOldFile_data();
+    void failedWriteKeepsTheOldFile();
+    void messageBoxHasOneOkAndNoIcon();
     void selectAllKey_data();
     void selectAllKey();
     void creditLabelOpensTheMakersPage();
 
 private:
-    frmCrawler &window() { return *m_window; }
+    frmCrawler &window() { return *h->window; }
+    QPushButton *button(const char *name) { return control<QPushButton>(window(), name); }
+    void press(const char *name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+    // A crawl of a small made-up site, then Build Sitemap.
     void crawlAndBuild() {
-        m_fake.pages = {{"http://s.test", {"http://s.test/a", "http://other.test/"}},
-                        {"http://s.test/a", {"http://s.test/a/b"}},
-                        {"http://s.test/a/b", {}}};
+        h->fake.pages = {{"http://s.test", {"http://s.test/a", "http://other.test/"}},
+                         {"http://s.test/a", {"http://s.test/a/b"}},
+                         {"http://s.test/a/b", {}}};
         pressGo(window(), "http://s.test");
-        QTest::mouseClick(control<QPushButton>(window(), "cmdBuild"), Qt::LeftButton);
+        press("cmdBuild");
+    }
+    void pressExport(const QString &directory) {
+        control<QLineEdit>(window(), "txtExport")->setText(directory);
+        press("cmdExport");
     }
 
-    FakeEngine m_fake;
-    DiskFileSystem m_files;
-    RecordingMessageBox m_messages;
-    SystemDesktopOpener m_opener;
-    std::unique_ptr<frmCrawler> m_window;
+    std::optional<WindowHarness> h;
+    QTemporaryDir m_dir;
 };
 
-void tst_WindowCommands::init() {
-    m_window = std::make_unique<frmCrawler>(
-        frmCrawler::Seams{m_fake, m_files, m_messages, m_opener}, programDirectory);
-    m_window->show();
-}
-
-void tst_WindowCommands::cleanup() {
-    m_window.reset();
-}
-
 void tst_WindowCommands::newEmptiesTheResultsAndKeepsTheSettings() {
+    // On a fresh window New changes nothing.
+    press("cmdNew");
+    QCOMPARE(filed(window()), QStringList());
+    QVERIFY(!button("cmdBuild")->isEnabled() && !button("cmdExport")->isEnabled());
+    QCOMPARE(control<QLineEdit>(window(), "txtExport")->text(), programDirectory);
+
     QTemporaryDir dir;
     control<QComboBox>(window(), "cmbFrequency")->setEditText("Hourly");
     control<QLineEdit>(window(), "txtExport")->setText(dir.path());
     crawlAndBuild();
-    QVERIFY(!window().sitemapText().isEmpty());
-    const QString seenInternal = window().internalSeenText();
-    const QString seenExternal = window().externalSeenText();
-
-    QTest::mouseClick(control<QPushButton>(window(), "cmdNew"), Qt::LeftButton);
+    press("cmdNew");
     QCOMPARE(filed(window()), QStringList());
     QCOMPARE(counts(window()), QStringLiteral("0/0"));
     QVERIFY(control<QGroupBox>(window(), "fraSitemap")->isHidden());
     QCOMPARE(control<QPlainTextEdit>(window(), "txtSitemap")->toPlainText(), QString());
-    QCOMPARE(window().sitemapText(), QString());
-    auto *build = control<QPushButton>(window(), "cmdBuild");
-    QVERIFY(!build->isEnabled());
-    QCOMPARE(build->text(), QStringLiteral("Build Sitemap"));
+    QVERIFY(!button("cmdBuild")->isEnabled());
+    QCOMPARE(button("cmdBuild")->text(), QStringLiteral("Build Sitemap"));
     // What New leaves alone.
     QCOMPARE(control<QLineEdit>(window(), "txtURL")->text(), QStringLiteral("http://s.test"));
     QCOMPARE(control<QComboBox>(window(), "cmbFrequency")->currentText(), QStringLiteral("Hourly"));
-    QCOMPARE(control<QLineEdit>(window(), "txtExport")->text(), dir.path());
-    QVERIFY(control<QPushButton>(window(), "cmdExport")->isEnabled());
-    QCOMPARE(window().internalSeenText(), seenInternal);
-    QCOMPARE(window().externalSeenText(), seenExternal);
+    QVERIFY(button("cmdExport")->isEnabled());
 
     // Export after New writes the emptied document over the old file.
-    QFile old(dir.filePath("sitemap.xml"));
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("older");
-    old.close();
-    QTest::mouseClick(control<QPushButton>(window(), "cmdExport"), Qt::LeftButton);
-    QFile file(dir.filePath("sitemap.xml"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray());
-    QCOMPARE(m_messages.shown, QStringList());
+    writeFile(dir.filePath("sitemap.xml"), "older");
+    press("cmdExport");
+    QCOMPARE(readFile(dir.filePath("sitemap.xml")), QByteArray());
+    QCOMPARE(h->messages.shown, QStringList());
 
-    // The next crawl enables Build Sitemap again, and its first press builds anew.
+    // The next crawl fills the lists and enables Build Sitemap again; its first press builds
+    // anew.
     pressGo(window(), "http://s.test");
-    QVERIFY(build->isEnabled());
-    QTest::mouseClick(build, Qt::LeftButton);
+    QCOMPARE(counts(window()), QStringLiteral("2/1"));
+    press("cmdBuild");
     QVERIFY(window().sitemapText().contains("<changefreq>Hourly</changefreq>"));
 }
 
-void tst_WindowCommands::newOnAFreshWindowChangesNothing() {
-    QTest::mouseClick(control<QPushButton>(window(), "cmdNew"), Qt::LeftButton);
-    QCOMPARE(filed(window()), QStringList());
-    QCOMPARE(counts(window()), QStringLiteral("0/0"));
-    QVERIFY(!control<QPushButton>(window(), "cmdBuild")->isEnabled());
-    QVERIFY(!control<QPushButton>(window(), "cmdExport")->isEnabled());
-    QCOMPARE(control<QLineEdit>(window(), "txtExport")->text(), programDirectory);
-}
-
 void tst_WindowCommands::newDuringCrawlLetsTheCrawlFinish() {
-    HttpServer server;
-    QVERIFY(server.listen());
+    h->useNetwork();
+    HttpServer &server = h->server;
     server.setHtml("/", linksPage({"/a", "/b"}));
     server.setHtml("/a", linksPage({"/c"}));
     server.setHtml("/b", linksPage({"/d"}));
     const QString chain = QStringLiteral("cdefghijkl");
     for (int i = 0; i + 2 < chain.size(); ++i)
         server.setHtml("/" + chain.mid(i, 1).toUtf8(), linksPage({"/" + chain.mid(i + 2, 1)}));
-    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
-    frmCrawler crawler({engine, m_files, m_messages, m_opener}, programDirectory);
-    crawler.show();
+    server.setHtml("/c", linksPage({"/e", "/a"})); // "/a" was listed before New
     connect(&server, &HttpServer::requestReceived, this, [&](const HttpServer::Request &request) {
         if (request.target == "/c")
-            QTimer::singleShot(0, this, [&] {
-                QTest::mouseClick(control<QPushButton>(crawler, "cmdNew"), Qt::LeftButton);
-            });
+            QTimer::singleShot(0, this, [&] { press("cmdNew"); });
     });
 
-    pressGo(crawler, server.url());
+    pressGo(window(), server.url());
     // The emptied list's next entry is gone: the empty selection cannot be requested, so /c
-    // is harvested again; the seen-lists keep the crawl from listing anything twice.
+    // is harvested again. The seen-lists outlive New: nothing is listed twice.
     QCOMPARE(targets(server), (QStringList{"/", "/a", "/b", "/c", "/e", "/g", "/i"}));
-    QCOMPARE(filed(crawler), (QStringList{"L2 " + server.url("/e"), "L3 " + server.url("/g"),
-                                          "L4 " + server.url("/i"), "L5 " + server.url("/k")}));
-    QCOMPARE(counts(crawler), QStringLiteral("4/0"));
+    QCOMPARE(filed(window()), (QStringList{"L2 " + server.url("/e"), "L3 " + server.url("/g"),
+                                           "L4 " + server.url("/i"), "L5 " + server.url("/k")}));
+    QCOMPARE(counts(window()), QStringLiteral("4/0"));
     QCOMPARE(QApplication::overrideCursor(), nullptr);
-    QVERIFY(control<QPushButton>(crawler, "cmdBuild")->isEnabled());
+    QVERIFY(button("cmdBuild")->isEnabled());
+}
+
+void tst_WindowCommands::buildShowHideAndExport() {
+    h->useNetwork();
+    h->server.setHtml("/", linksPage({"/b", "/a?x=1&y=2", "http://other.invalid/"}));
+    h->server.setHtml("/a?x=1&y=2", linksPage({"/a/deeper"}));
+    h->server.setHtml("/b", linksPage({}));
+    h->server.setHtml("/a/deeper", linksPage({}));
+    const QString s = h->server.url();
+    pressGo(window(), s);
+    QVERIFY(!button("cmdExport")->isEnabled());
+    control<QComboBox>(window(), "cmbFrequency")->setEditText("Monthly");
+    press("cmdBuild");
+
+    auto *panel = control<QGroupBox>(window(), "fraSitemap");
+    QCOMPARE(button("cmdBuild")->text(), QStringLiteral("Hide Sitemap"));
+    QVERIFY(panel->isVisible());
+    QVERIFY(button("cmdExport")->isEnabled());
+    const QString built = window().sitemapText();
+    QCOMPARE(control<QPlainTextEdit>(window(), "txtSitemap")->toPlainText(),
+             QString(built).replace("\r\n", "\n"));
+    // The panel lies over all twelve lists and hides them: where it has no text box it shows
+    // its own background. The row below it stays in sight.
+    for (const char *list : {"lstLinks0", "lstExternal0", "lstLinks5", "lstExternal5"}) {
+        const QRect area = control<QWidget>(window(), list)->geometry();
+        QVERIFY(panel->isAncestorOf(window().childAt(area.center())));
+    }
+    QVERIFY(window().childAt(control<QWidget>(window(), "cmbFrequency")->geometry().center()));
+    QCOMPARE(window().grab().toImage().pixelColor(920, 56),
+             panel->palette().color(QPalette::Window));
+    // The walk of the build leaves each list's last entry selected.
+    const QModelIndexList selected =
+        control<QListView>(window(), "lstLinks0")->selectionModel()->selectedIndexes();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected.first().row(), 1);
+
+    // Hide and Show never build again, whatever the frequency box says now.
+    control<QComboBox>(window(), "cmbFrequency")->setEditText("Daily");
+    for (const char *caption : {"Show Sitemap", "Hide Sitemap", "Show Sitemap"}) {
+        press("cmdBuild");
+        QCOMPARE(button("cmdBuild")->text(), QString(caption));
+        QCOMPARE(panel->isVisible(), caption[0] == 'H');
+        QCOMPARE(window().sitemapText(), built);
+    }
+    // What the user types into the shown text goes nowhere.
+    press("cmdBuild");
+    QTest::keyClicks(control<QPlainTextEdit>(window(), "txtSitemap"), "typed");
+
+    const QString file = m_dir.filePath("sitemap.xml");
+    writeFile(file, QByteArray(100'000, 'x')); // an older, longer sitemap
+    pressExport(m_dir.path());
+    const auto entry = [](const QString &loc, const char *priority) {
+        return "<url>\r\n<loc>" + loc + "</loc>\r\n<priority>" + priority +
+               "</priority>\r\n<changefreq>Monthly</changefreq>\r\n</url>";
+    };
+    const QString expected = "<?xml version='1.0' encoding='UTF-8'?>\r\n<urlset\r\n"
+                             "xmlns = 'http://www.sitemaps.org/schemas/sitemap/0.9'\r\n"
+                             "xmlns:xsi = 'http://www.w3.org/2001/XMLSchema-instance'\r\n"
+                             "xsi:schemaLocation = 'http://www.sitemaps.org/schemas/sitemap/0.9\r\n"
+                             "http://www.sitemaps.org/schemas/sitemap/0.9/sitemap.xsd'>\r\n"
+                             "<!-- created with Corvane " +
+                             makerHomePage + " -->\r\n" + entry(s, "1.00") + "\r\n" +
+                             entry(s + "/a?x=1&amp;y=2", "0.80") + "\r\n" +
+                             entry(s + "/b", "0.80") + "\r\n" + entry(s + "/a/deeper", "0.60") +
+                             "\r\n</urlset>";
+    QCOMPARE(readFile(file), expected.toUtf8());
+    QCOMPARE(h->messages.shown, QStringList());
+    // No temporary file is left beside it.
+    QCOMPARE(QDir(m_dir.path()).entryList({"sitemap.xml*"}, QDir::Files | QDir::Hidden),
+             QStringList{"sitemap.xml"});
+}
+
+void tst_WindowCommands::exportDirectory_data() {
+    QTest::addColumn<QString>("typed");   // relative to the test's directory; "" for empty
+    QTest::addColumn<QString>("written"); // the file expected, or "" when none
+    QTest::addColumn<QString>("message");
+
+    const QString missing = "Directory doesn't exist - please check and re-type";
+    QTest::newRow("directory without slash") << "/dir"
+                                             << "/dir/sitemap.xml"
+                                             << "";
+    QTest::newRow("directory with slash: none added") << "/dir/"
+                                                      << "/dir/sitemap.xml"
+                                                      << "";
+    QTest::newRow("missing directory: message, nothing written") << "/nowhere"
+                                                                 << "" << missing;
+    QTest::newRow("path naming a file: message, nothing written") << "/file.txt"
+                                                                  << "" << missing;
+    QTest::newRow("empty box: the root directory") << ""
+                                                   << ""
+                                                   << "";
+}
+
+void tst_WindowCommands::exportDirectory() {
+    QFETCH(QString, typed);
+    QFETCH(QString, written);
+    QFETCH(QString, message);
+
+    QVERIFY(QDir(m_dir.path()).mkpath("dir"));
+    writeFile(m_dir.filePath("file.txt"), "keep");
+    RecordingFileSystem files;
+    h->files = &files;
+    h->open(h->fake);
+    crawlAndBuild();
+    pressExport(typed.isEmpty() ? QString() : m_dir.path() + typed);
+
+    QCOMPARE(h->messages.shown, message.isEmpty() ? QStringList() : QStringList{message});
+    const QString path = typed.isEmpty() ? "/sitemap.xml" : m_dir.path() + written;
+    QCOMPARE(files.written.keys(), message.isEmpty() ? QStringList{path} : QStringList());
+    if (message.isEmpty())
+        QCOMPARE(files.written.value(path), window().sitemapText().toUtf8());
+}
+
+void tst_WindowCommands::failedWriteKeepsTheOldFile_data() {
+    QTest::addColumn<bool>("fileSizeLimit");
+    QTest::addColumn<QString>("directory"); // "" for the test's own
+
+    // Tests run as root, where permissions stop nothing: the failures are made otherwise.
+    QTest::newRow("disk full part way (file size limit)") << true << "";
+    QTest::newRow("directory where no file can be created") << false << "/proc/self";
+}
+
+void tst_WindowCommands::failedWriteKeepsTheOldFile() {
+    QFETCH(bool, fileSizeLimit);
+    QFETCH(QString, directory);
+    if (directory.isEmpty())
+        directory = m_dir.path();
+
+    crawlAndBuild();
+    const QString file = directory + "/sitemap.xml";
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    if (fileSizeLimit) {
+        writeFile(file, "old sitemap");
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 64;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+    pressExport(directory);
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    QCOMPARE(h->messages.shown.size(), 1);
+    const QString prefix = "Could not write " + file + ": ";
+    QVERIFY2(h->messages.shown.first().startsWith(prefix), qPrintable(h->messages.shown.first()));
+    QVERIFY(h->messages.shown.first().size() > prefix.size());
+    if (fileSizeLimit) {
+        QCOMPARE(readFile(file), QByteArray("old sitemap"));
+        QCOMPARE(QDir(directory).entryList({"sitemap.xml*"}, QDir::Files | QDir::Hidden),
+                 QStringList{"sitemap.xml"});
+    }
+}
+
+void tst_WindowCommands::messageBoxHasOneOkAndNoIcon() {
+    QMessageBox *box = nullptr;
+    QString seen;
+    QTimer::singleShot(0, this, [&] {
+        box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        seen = box->windowTitle() + '|' + box->text() + '|' + QString::number(box->icon()) + '|' +
+               QString::number(box->buttons().size());
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    WidgetMessageBox().show("Directory doesn't exist - please check and re-type");
+    QCOMPARE(seen,
+             QStringLiteral("Corvane|Directory doesn't exist - please check and re-type|0|1"));
 }
 
 void tst_WindowCommands::selectAllKey_data() {
     QTest::addColumn<Qt::KeyboardModifiers>("pressed");  // held as A goes down
     QTest::addColumn<Qt::KeyboardModifiers>("released"); // held as A comes up
-    QTest::addColumn<QString>("text");                   // what the A key types
-    QTest::addColumn<bool>("empty");                     // the box holds no text
     QTest::addColumn<bool>("selectsAll");
 
     const Qt::KeyboardModifiers none = Qt::NoModifier;
     const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
-    QTest::newRow("Ctrl+A selects the whole text") << ctrl << ctrl << "a" << false << true;
-    QTest::newRow("Ctrl+A with Caps Lock selects too") << ctrl << ctrl << "A" << false << true;
-    QTest::newRow("Ctrl+A in an empty box selects nothing, harmlessly")
-        << ctrl << ctrl << "a" << true << false;
+    QTest::newRow("Ctrl+A selects the whole text") << ctrl << ctrl << true;
     QTest::newRow("Ctrl+Shift+A selects nothing")
-        << (ctrl | Qt::ShiftModifier) << (ctrl | Qt::ShiftModifier) << "A" << false << false;
+        << (ctrl | Qt::ShiftModifier) << (ctrl | Qt::ShiftModifier) << false;
     QTest::newRow("Ctrl+Alt+A selects nothing")
-        << (ctrl | Qt::AltModifier) << (ctrl | Qt::AltModifier) << "a" << false << false;
-    QTest::newRow("A alone selects nothing") << none << none << "a" << false << false;
-    QTest::newRow("Ctrl released before A selects nothing")
-        << ctrl << none << "a" << false << false;
+        << (ctrl | Qt::AltModifier) << (ctrl | Qt::AltModifier) << false;
+    QTest::newRow("A alone selects nothing") << none << none << false;
+    QTest::newRow("Ctrl released before A selects nothing") << ctrl << none << false;
 }
 
 void tst_WindowCommands::selectAllKey() {
     QFETCH(Qt::KeyboardModifiers, pressed);
     QFETCH(Qt::KeyboardModifiers, released);
-    QFETCH(QString, text);
-    QFETCH(bool, empty);
     QFETCH(bool, selectsAll);
 
-    if (!empty)
-        crawlAndBuild();
+    crawlAndBuild();
     auto *box = control<QPlainTextEdit>(window(), "txtSitemap");
     box->moveCursor(QTextCursor::Start);
     box->setFocus();
-    const int length = box->document()->characterCount() - 1;
-
-    const QString typed = pressed == Qt::NoModifier ? text : QString();
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_A, pressed, typed);
-    QApplication::sendEvent(box, &press);
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, released, typed);
-    QApplication::sendEvent(box, &release);
+    const QString typed = pressed == Qt::NoModifier ? QStringLiteral("a") : QString();
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_A, pressed, typed);
+    QApplication::sendEvent(box, &down);
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_A, released, typed);
+    QApplication::sendEvent(box, &up);
 
     const QTextCursor cursor = box->textCursor();
+    QCOMPARE(cursor.hasSelection(), selectsAll);
     if (selectsAll) {
         QCOMPARE(cursor.selectionStart(), 0);
-        QCOMPARE(cursor.selectionEnd(), length);
-        QVERIFY(length > 0);
-    } else {
-        QVERIFY(!cursor.hasSelection());
+        QCOMPARE(cursor.selectionEnd(), box->document()->characterCount() - 1);
     }
 }
 
@@ -203,19 +366,17 @@ void tst_WindowCommands::creditLabelOpensTheMakersPage() {
     QWidget *focused = QApplication::focusWidget();
     QTest::mouseClick(credit, Qt::LeftButton);
     QTest::mouseClick(credit, Qt::LeftButton);
-    QDesktopServices::unsetUrlHandler("http");
-
-    QCOMPARE(browser.opened, (QList<QUrl>{QUrl(makerHomePage), QUrl(makerHomePage)}));
-    QVERIFY(makerHomePage.startsWith("http://"));
-    QCOMPARE(QApplication::focusWidget(), focused);
-    QCOMPARE(m_messages.shown, QStringList());
     // A press that ends off the label is no click.
     QTest::mousePress(credit, Qt::LeftButton);
     QMouseEvent release(QEvent::MouseButtonRelease, QPointF(-5, -5),
                         credit->mapToGlobal(QPointF(-5, -5)), Qt::LeftButton, Qt::NoButton,
                         Qt::NoModifier);
     QApplication::sendEvent(credit, &release);
-    QCOMPARE(browser.opened.size(), 2);
+    QDesktopServices::unsetUrlHandler("http");
+
+    QCOMPARE(browser.opened, (QList<QUrl>{QUrl(makerHomePage), QUrl(makerHomePage)}));
+    QCOMPARE(QApplication::focusWidget(), focused);
+    QCOMPARE(h->messages.shown, QStringList());
 }
 
 QTEST_MAIN(tst_WindowCommands)
