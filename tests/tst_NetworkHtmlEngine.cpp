@@ -29,17 +29,11 @@ private Q_SLOTS:
     void oversizedPageParsedUpToTheLimit();
     void failedLoads_data();
     void failedLoads();
-    void refusedConnection();
-    void unrequestableAddresses_data();
-    void unrequestableAddresses();
-    void addressWithSpacesAround();
-    void pagesShareOneConnection();
-    void requestHeaders();
+    void requestsOnOneConnection();
     void abandonedLoadsFreeTheirConnections_data();
     void abandonedLoadsFreeTheirConnections();
     void destroyedWhileLoadingLargePage_data();
     void destroyedWhileLoadingLargePage();
-    void largePageTiming();
     void deeplyNestedPageCompletes();
 
     // Compressed bodies and HTTPS.
@@ -52,9 +46,6 @@ namespace {
 
 // Long enough for any page of these tests to load, even under AddressSanitizer.
 constexpr int loadTimeoutMs = 10'000;
-
-// Short limits for the loads that are meant to fail.
-const FetchLimits shortLimits{300ms, 1000ms};
 
 // `expected` with every entry that starts with '/' made an address on `server`.
 QStringList onServer(const HttpServer &server, const QStringList &expected) {
@@ -79,17 +70,11 @@ void appendLittleEndian(QByteArray &out, quint32 value) {
         out.append(char((value >> (8 * i)) & 0xFF));
 }
 
-// The body as a server sends it with Content-Encoding `coding` ("gzip", "deflate" or none).
-QByteArray encodeBody(const QByteArray &body, const QByteArray &coding) {
-    if (coding.isEmpty())
-        return body;
-    // qCompress gives a 4-byte big-endian length and then a zlib stream, which is what the
-    // "deflate" coding is.
+// `body` as a server sends it with Content-Encoding: gzip. qCompress gives a 4-byte length and
+// a zlib stream; gzip wraps the same raw deflate data (without the zlib stream's 2-byte header
+// and 4-byte Adler-32) in its own header and trailer.
+QByteArray gzipped(const QByteArray &body) {
     const QByteArray zlib = qCompress(body).mid(4);
-    if (coding == "deflate")
-        return zlib;
-    // gzip wraps the same raw deflate data (the zlib stream without its 2-byte header and
-    // 4-byte Adler-32) in its own header and trailer.
     QByteArray gzip("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
     gzip += zlib.mid(2, zlib.size() - 6);
     appendLittleEndian(gzip, crc32(body));
@@ -117,12 +102,19 @@ QByteArray realisticPage(int links) {
     return html;
 }
 
+// Waits for `doc` to complete and gives its links.
+QStringList linksOnceComplete(const std::unique_ptr<HtmlDocument> &doc) {
+    if (!QTest::qWaitFor([&] { return doc && doc->readyState() == u"complete"; }, loadTimeoutMs))
+        return {QStringLiteral("<not complete>")};
+    return doc->links();
+}
+
 } // namespace
 
 void tst_NetworkHtmlEngine::pageLinks_data() {
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("contentType");
-    QTest::addColumn<QByteArray>("contentEncoding");
+    QTest::addColumn<bool>("gzip");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QStringList>("links");
 
@@ -134,18 +126,15 @@ void tst_NetworkHtmlEngine::pageLinks_data() {
     const QByteArray htmlType = "text/html; charset=utf-8";
 
     QTest::newRow("relative links not resolved against the page")
-        << 200 << htmlType << QByteArray() << html << links;
-    QTest::newRow("404 page's links dropped") << 404 << htmlType << QByteArray() << html << links;
-    QTest::newRow("500 page's links dropped") << 500 << htmlType << QByteArray() << html << links;
+        << 200 << htmlType << false << html << links;
+    QTest::newRow("404 page's links dropped") << 404 << htmlType << false << html << links;
     QTest::newRow("text/plain parsed as HTML")
-        << 200 << QByteArray("text/plain") << QByteArray() << html << QStringList();
-    QTest::newRow("application/pdf parsed as HTML")
-        << 200 << QByteArray("application/pdf") << QByteArray() << html << QStringList();
+        << 200 << QByteArray("text/plain") << false << html << QStringList();
     QTest::newRow("page without Content-Type not sniffed")
-        << 200 << QByteArray() << QByteArray() << html << links;
+        << 200 << QByteArray() << false << html << links;
     // Read as HTML, this page would have three links. Its DTD declares &nbsp;.
     QTest::newRow("application/xhtml+xml parsed as HTML")
-        << 200 << QByteArray("application/xhtml+xml") << QByteArray()
+        << 200 << QByteArray("application/xhtml+xml") << false
         << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>"
                       "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Strict//EN\" "
                       "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd\">"
@@ -153,33 +142,24 @@ void tst_NetworkHtmlEngine::pageLinks_data() {
                       "<body><p>&nbsp;<a href=\"child\">c</a><A href=\"upper\"/></p>"
                       "<p><a href=\"after?a&b\">error</a></p></body></html>")
         << QStringList{"/dir/child"};
-    QTest::newRow("gzip body not decompressed")
-        << 200 << htmlType << QByteArray("gzip") << html << links;
-    QTest::newRow("deflate body not decompressed")
-        << 200 << htmlType << QByteArray("deflate") << html << links;
+    QTest::newRow("gzip body not decompressed") << 200 << htmlType << true << html << links;
     // The path of a link is always UTF-8; its query is in the page's own encoding.
-    const QByteArray latin = "<a href=\"/caf\xe9?q=\xe9\">caf\xe9</a>";
-    const QStringList latinLinks{"/caf%C3%A9?q=%E9"};
-    QTest::newRow("charset of Content-Type ignored")
-        << 200 << QByteArray("text/html; charset=windows-1252") << QByteArray()
-        << QByteArray("<!DOCTYPE html><body>" + latin) << latinLinks;
-    QTest::newRow("meta charset ignored")
-        << 200 << QByteArray("text/html") << QByteArray()
-        << QByteArray("<!DOCTYPE html><html><head><meta charset=\"windows-1252\"></head><body>" +
-                      latin)
-        << latinLinks;
+    QTest::newRow("page's encoding not used for the query")
+        << 200 << QByteArray("text/html; charset=windows-1252") << false
+        << QByteArray("<!DOCTYPE html><body><a href=\"/caf\xe9?q=\xe9\">caf\xe9</a>")
+        << QStringList{"/caf%C3%A9?q=%E9"};
     QTest::newRow("XML declaration's encoding ignored")
-        << 200 << QByteArray("application/xhtml+xml") << QByteArray()
+        << 200 << QByteArray("application/xhtml+xml") << false
         << QByteArray("<?xml version=\"1.0\" encoding=\"windows-1252\"?>"
-                      "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body>" +
-                      latin + "</body></html>")
-        << latinLinks;
+                      "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body>"
+                      "<a href=\"/caf\xe9?q=\xe9\">caf\xe9</a></body></html>")
+        << QStringList{"/caf%C3%A9?q=%E9"};
 }
 
 void tst_NetworkHtmlEngine::pageLinks() {
     QFETCH(int, status);
     QFETCH(QByteArray, contentType);
-    QFETCH(QByteArray, contentEncoding);
+    QFETCH(bool, gzip);
     QFETCH(QByteArray, body);
     QFETCH(QStringList, links);
 
@@ -188,16 +168,14 @@ void tst_NetworkHtmlEngine::pageLinks() {
     HttpServer::Response response;
     response.status = status;
     response.contentType = contentType;
-    response.body = encodeBody(body, contentEncoding);
-    if (!contentEncoding.isEmpty())
-        response.headers.append({"Content-Encoding", contentEncoding});
+    response.body = gzip ? gzipped(body) : body;
+    if (gzip)
+        response.headers.append({QByteArray("Content-Encoding"), QByteArray("gzip")});
     server.setPage("/dir/page", response);
 
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
-    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/dir/page"));
-    QVERIFY(doc);
-    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
-    QCOMPARE(doc->links(), onServer(server, links));
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/dir/page"))),
+             onServer(server, links));
     QCOMPARE(server.targets(), QList<QByteArray>{"/dir/page"});
 }
 
@@ -206,12 +184,8 @@ void tst_NetworkHtmlEngine::redirects_data() {
     QTest::addColumn<bool>("relativeLocation");
     QTest::addColumn<bool>("followed");
 
-    QTest::newRow("301 not followed") << QList<int>{301} << false << true;
-    QTest::newRow("302 not followed") << QList<int>{302} << false << true;
-    QTest::newRow("307 not followed") << QList<int>{307} << false << true;
-    QTest::newRow("308 not followed") << QList<int>{308} << false << true;
-    QTest::newRow("relative Location resolved wrongly") << QList<int>{302} << true << true;
-    QTest::newRow("second redirect lost") << QList<int>{301, 302} << false << true;
+    QTest::newRow("a redirect status not followed, or relative Location resolved wrongly")
+        << QList<int>{301, 302, 303, 307, 308} << true << true;
     QTest::newRow("chain of 10 redirects given up") << QList<int>(10, 301) << false << true;
     QTest::newRow("chain of 11 redirects followed or its last body parsed")
         << QList<int>(11, 302) << false << false;
@@ -244,11 +218,9 @@ void tst_NetworkHtmlEngine::redirects() {
         expectedTargets.append("/dir/page");
 
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
-    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/hop/0"));
-    QVERIFY(doc);
-    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
     // The final page's links resolve against its own address, not the one first asked for.
-    QCOMPARE(doc->links(), followed ? QStringList{server.url("/dir/child")} : QStringList());
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/hop/0"))),
+             followed ? QStringList{server.url("/dir/child")} : QStringList());
     QCOMPARE(server.targets(), expectedTargets);
 }
 
@@ -270,120 +242,63 @@ void tst_NetworkHtmlEngine::oversizedPageParsedUpToTheLimit() {
     HttpServer server;
     QVERIFY(server.listen());
     server.setHtml("/big", body);
-
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/big"));
-    QVERIFY(doc);
-    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
-    QCOMPARE(doc->links(), onServer(server, {"/first", "/before-limit"}));
-    QCOMPARE_LT(elapsed.elapsed(), loadTimeoutMs);
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/big"))),
+             onServer(server, {"/first", "/before-limit"}));
 }
 
 void tst_NetworkHtmlEngine::failedLoads_data() {
-    QTest::addColumn<HttpServer::Response::Kind>("kind");
+    QTest::addColumn<HttpServer::Response::Kind>("kind"); // Close with no server: refused
     QTest::addColumn<int>("delayMs");
     QTest::addColumn<int>("stallMs");
-    QTest::addColumn<int>("totalMs");
     QTest::addColumn<int>("minMs");
     QTest::addColumn<int>("maxMs");
 
     using Kind = HttpServer::Response::Kind;
     QTest::newRow("silent server holds the crawl up past the stall limit")
-        << Kind::NeverAnswer << 0 << 300 << 1000 << 200 << 3000;
-    QTest::newRow("silent server holds the crawl up past the total limit")
-        << Kind::NeverAnswer << 0 << 10'000 << 1000 << 800 << 3000;
+        << Kind::NeverAnswer << 0 << 300 << 200 << 3000;
     QTest::newRow("answer delayed past the total limit still awaited")
-        << Kind::Normal << 3000 << 10'000 << 1000 << 800 << 2500;
+        << Kind::Normal << 3000 << 10'000 << 800 << 2500;
     QTest::newRow("connection closed without answer never completes")
-        << Kind::Close << 0 << 300 << 1000 << 0 << 2000;
+        << Kind::Close << 0 << 300 << 0 << 2000;
+    // Not the stall limit: the refusal ends the load at once.
+    QTest::newRow("refused connection waits for a limit")
+        << Kind::Close << -1 << 30'000 << 0 << 2000;
 }
 
 void tst_NetworkHtmlEngine::failedLoads() {
     QFETCH(HttpServer::Response::Kind, kind);
     QFETCH(int, delayMs);
     QFETCH(int, stallMs);
-    QFETCH(int, totalMs);
     QFETCH(int, minMs);
     QFETCH(int, maxMs);
 
-    HttpServer server;
-    QVERIFY(server.listen());
+    auto server = std::make_unique<HttpServer>();
+    QVERIFY(server->listen());
     HttpServer::Response response;
     response.kind = kind;
-    response.delayMs = delayMs;
+    response.delayMs = std::max(delayMs, 0);
     response.body = "<a href=\"/late\">late</a>";
-    server.setPage("/page", response);
+    server->setPage("/page", response);
+    const QString address = server->url("/page");
+    if (delayMs < 0)
+        server.reset();
 
-    NetworkHtmlEngine engine(
-        FetchLimits{std::chrono::milliseconds(stallMs), std::chrono::milliseconds(totalMs)},
-        ProxyMode::None);
+    NetworkHtmlEngine engine(FetchLimits{std::chrono::milliseconds(stallMs), 1000ms},
+                             ProxyMode::None);
     QElapsedTimer elapsed;
     elapsed.start();
-    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/page"));
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(address);
     QVERIFY(doc);
     QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), maxMs);
     QCOMPARE_GE(elapsed.elapsed(), minMs);
     QCOMPARE_LT(elapsed.elapsed(), maxMs);
     QCOMPARE(doc->links(), QStringList());
-    QVERIFY(!server.targets().isEmpty());
-    QCOMPARE(server.targets().first(), QByteArray("/page"));
+    if (server)
+        QCOMPARE(server->targets().value(0), QByteArray("/page"));
 }
 
-void tst_NetworkHtmlEngine::refusedConnection() {
-    QString address;
-    {
-        HttpServer server;
-        QVERIFY(server.listen());
-        address = server.url("/page");
-    }
-
-    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(address);
-    QVERIFY(doc);
-    // Not the stall limit of 30 s: the refusal ends the load at once.
-    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), 2000);
-    QCOMPARE_LT(elapsed.elapsed(), 2000);
-    QCOMPARE(doc->links(), QStringList());
-}
-
-void tst_NetworkHtmlEngine::unrequestableAddresses_data() {
-    QTest::addColumn<QString>("address");
-
-    QTest::newRow("empty address requested") << QString();
-    QTest::newRow("blank address requested") << QStringLiteral("   ");
-    QTest::newRow("mailto requested") << QStringLiteral("mailto:x@y");
-    QTest::newRow("javascript requested") << QStringLiteral("javascript:void(0)");
-    QTest::newRow("ftp requested") << QStringLiteral("ftp://127.0.0.1/");
-    QTest::newRow("http without host requested") << QStringLiteral("http://");
-    QTest::newRow("text that is no address requested") << QStringLiteral("not a url");
-}
-
-void tst_NetworkHtmlEngine::unrequestableAddresses() {
-    QFETCH(QString, address);
-
-    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
-    QVERIFY(!engine.createDocumentFromUrl(address));
-}
-
-void tst_NetworkHtmlEngine::addressWithSpacesAround() {
-    HttpServer server;
-    QVERIFY(server.listen());
-    server.setHtml("/a", "<a href=\"b\">b</a>");
-
-    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
-    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(
-        QStringLiteral("  ") + server.url("/a") + QStringLiteral("  "));
-    QVERIFY(doc);
-    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
-    QCOMPARE(server.targets(), QList<QByteArray>{"/a"});
-    QCOMPARE(doc->links(), QStringList{server.url("/b")});
-}
-
-void tst_NetworkHtmlEngine::pagesShareOneConnection() {
+void tst_NetworkHtmlEngine::requestsOnOneConnection() {
     HttpServer server;
     QVERIFY(server.listen());
     const QList<QByteArray> paths{"/one", "/two", "/three"};
@@ -391,38 +306,24 @@ void tst_NetworkHtmlEngine::pagesShareOneConnection() {
         server.setHtml(path, "<a href=\"" + path + "/next\">next</a>");
 
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    // Addresses that cannot be requested give no document and send nothing.
+    for (const char *address : {"", "   ", "not a url", "http://", "mailto:x@y",
+                                "javascript:void(0)", "ftp://127.0.0.1/"})
+        QVERIFY2(!engine.createDocumentFromUrl(QString::fromLatin1(address)), address);
     for (const QByteArray &path : paths) {
-        const std::unique_ptr<HtmlDocument> doc =
-            engine.createDocumentFromUrl(server.url(QString::fromLatin1(path)));
-        QVERIFY(doc);
-        QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
-        QCOMPARE(doc->links(), QStringList{server.url(QString::fromLatin1(path + "/next"))});
+        // Spaces around an address are no part of it.
+        const QString address = "  " + server.url(QString::fromLatin1(path)) + "  ";
+        QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(address)),
+                 QStringList{server.url(QString::fromLatin1(path + "/next"))});
     }
     QCOMPARE(server.targets(), paths);
-    const QList<HttpServer::Request> requests = server.requests();
-    for (const HttpServer::Request &request : requests)
-        QCOMPARE(request.connection, requests.first().connection);
     QCOMPARE(server.connectionCount(), 1);
-}
-
-void tst_NetworkHtmlEngine::requestHeaders() {
-    HttpServer server;
-    QVERIFY(server.listen());
-    server.setHtml("/", "<a href=\"/x\">x</a>");
-
-    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
-    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/"));
-    QVERIFY(doc);
-    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
-
-    QCOMPARE(server.requests().size(), 1);
     const HttpServer::Request request = server.requests().first();
     QCOMPARE(request.method, QByteArray("GET"));
-    QCOMPARE(request.target, QByteArray("/"));
-    const QByteArray userAgent = request.headers.value("user-agent");
-    QVERIFY2(userAgent.startsWith("Corvane/"), userAgent.constData());
-    const QByteArray acceptEncoding = request.headers.value("accept-encoding");
-    QVERIFY2(acceptEncoding.contains("gzip"), acceptEncoding.constData());
+    QVERIFY2(request.headers.value("user-agent").startsWith("Corvane/"),
+             request.headers.value("user-agent").constData());
+    QVERIFY2(request.headers.value("accept-encoding").contains("gzip"),
+             request.headers.value("accept-encoding").constData());
 }
 
 void tst_NetworkHtmlEngine::abandonedLoadsFreeTheirConnections_data() {
@@ -454,11 +355,8 @@ void tst_NetworkHtmlEngine::abandonedLoadsFreeTheirConnections() {
         if (!destroy)
             QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
     }
-
-    std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/next"));
-    QVERIFY(doc);
-    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
-    QCOMPARE(doc->links(), QStringList{server.url("/after")});
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/next"))),
+             QStringList{server.url("/after")});
 }
 
 void tst_NetworkHtmlEngine::destroyedWhileLoadingLargePage_data() {
@@ -468,9 +366,7 @@ void tst_NetworkHtmlEngine::destroyedWhileLoadingLargePage_data() {
 
     QTest::newRow("destroyed before the request went out") << -1.0;
     QTest::newRow("destroyed as the answer starts") << 0.0;
-    QTest::newRow("destroyed a quarter into the load") << 0.25;
     QTest::newRow("destroyed half way through the load") << 0.5;
-    QTest::newRow("destroyed three quarters into the load") << 0.75;
     QTest::newRow("destroyed just before the load completes") << 0.95;
 }
 
@@ -481,19 +377,17 @@ void tst_NetworkHtmlEngine::destroyedWhileLoadingLargePage() {
     QVERIFY(server.listen());
     server.setHtml("/large", realisticPage(20'000));
     server.setHtml("/next", "<a href=\"/after\">after</a>");
-
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
 
     // How long this page takes here, from the request's arrival to the complete document.
     QElapsedTimer sinceRequest;
     connect(&server, &HttpServer::requestReceived, this, [&] { sinceRequest.start(); });
     std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/large"));
-    QVERIFY(doc);
-    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    const QStringList links = linksOnceComplete(doc);
     const qint64 loadMs = sinceRequest.elapsed();
-    QCOMPARE(doc->links().size(), 20'000);
+    QCOMPARE(links.size(), 20'000);
+    QCOMPARE(links.last(), server.url("/tags/t7?page=9998"));
     server.disconnect(this);
-    doc.reset();
 
     doc = engine.createDocumentFromUrl(server.url("/large"));
     QVERIFY(doc);
@@ -508,44 +402,9 @@ void tst_NetworkHtmlEngine::destroyedWhileLoadingLargePage() {
         QTRY_VERIFY_WITH_TIMEOUT(!doc, loadTimeoutMs);
         server.disconnect(this);
     }
-
     // The engine is not left in a state that holds up the next page.
-    doc = engine.createDocumentFromUrl(server.url("/next"));
-    QVERIFY(doc);
-    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
-    QCOMPARE(doc->links(), QStringList{server.url("/after")});
-}
-
-void tst_NetworkHtmlEngine::largePageTiming() {
-    const QByteArray page = realisticPage(20'000);
-    HttpServer server;
-    QVERIFY(server.listen());
-    server.setHtml("/large", page);
-
-    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
-    QElapsedTimer sinceRequest;
-    connect(&server, &HttpServer::requestReceived, this, [&] { sinceRequest.start(); });
-    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/large"));
-    QVERIFY(doc);
-
-    // QTRY_* looks every 50 ms; for the figure, look every millisecond.
-    QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (doc->readyState() == u"complete")
-            loop.quit();
-    });
-    QTimer::singleShot(loadTimeoutMs, &loop, &QEventLoop::quit);
-    poll.start(1);
-    loop.exec();
-    const qint64 loadMs = sinceRequest.elapsed();
-
-    QCOMPARE(doc->readyState(), QStringLiteral("complete"));
-    QCOMPARE(doc->links().size(), 20'000);
-    QCOMPARE(doc->links().first(), server.url("/"));
-    QCOMPARE(doc->links().last(), server.url("/tags/t7?page=9998"));
-    qInfo("A %.1f MiB page with %lld links: %lld ms from request to complete document",
-          double(page.size()) / (1024 * 1024), qlonglong(doc->links().size()), qlonglong(loadMs));
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/next"))),
+             QStringList{server.url("/after")});
 }
 
 void tst_NetworkHtmlEngine::deeplyNestedPageCompletes() {
