@@ -131,12 +131,7 @@ void tst_WindowCommands::newEmptiesTheResultsAndKeepsTheSettings() {
 void tst_WindowCommands::newDuringCrawlLetsTheCrawlFinish() {
     h->useNetwork();
     HttpServer &server = h->server;
-    server.setHtml("/", linksPage({"/a", "/b"}));
-    server.setHtml("/a", linksPage({"/c"}));
-    server.setHtml("/b", linksPage({"/d"}));
-    const QString chain = QStringLiteral("cdefghijkl");
-    for (int i = 0; i + 2 < chain.size(); ++i)
-        server.setHtml("/" + chain.mid(i, 1).toUtf8(), linksPage({"/" + chain.mid(i + 2, 1)}));
+    serveDeepSite(server);
     server.setHtml("/c", linksPage({"/e", "/a"})); // "/a" was listed before New
     connect(&server, &HttpServer::requestReceived, this, [&](const HttpServer::Request &request) {
         if (request.target == "/c")

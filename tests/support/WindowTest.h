@@ -141,3 +141,14 @@ inline QByteArray linksPage(const QStringList &hrefs) {
         html += "<p><a href=\"" + href.toUtf8() + "\">link</a></p>";
     return html + "</body></html>";
 }
+
+// A site five levels deep: the start page links b and a; a and b link c and d; and so on down
+// to k and l, which only level-5 links reach.
+inline void serveDeepSite(HttpServer &server) {
+    server.setHtml("/", linksPage({"b", "a", "http://other.invalid/x"}));
+    server.setHtml("/a", linksPage({"/c", "/a"}));
+    server.setHtml("/b", linksPage({"/d"}));
+    const QString chain = QStringLiteral("cdefghijkl");
+    for (int i = 0; i + 2 < chain.size(); ++i)
+        server.setHtml("/" + chain.mid(i, 1).toUtf8(), linksPage({"/" + chain.mid(i + 2, 1)}));
+}
