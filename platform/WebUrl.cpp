@@ -1415,7 +1415,3 @@ void WebUrl::serialise() {
 QString WebUrl::scheme() const {
     return m_scheme;
 }
-
-bool WebUrl::isSpecial() const {
-    return isSpecialScheme(m_scheme);
-}

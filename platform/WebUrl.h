@@ -32,8 +32,6 @@ public:
     QString href() const { return m_href; }
     // Lower-case scheme without the colon: "http", "https", "mailto" ...
     QString scheme() const;
-    // http, https, ws, wss, ftp or file.
-    bool isSpecial() const;
 
 private:
     // The state machine that fills in the parts below; defined in WebUrl.cpp.
