@@ -3,9 +3,9 @@
 # in SEEDS, keeping what it finds in a scratch folder. On a failure it prints the input that
 # failed, so that a CI log is enough to reproduce it.
 #
-# The mutations follow a fixed random seed, so that a run of the test command does not stop on
-# something new that an earlier run of the same code did not meet; FUZZ_SEED=N explores
-# elsewhere (0 picks a new seed each run).
+# The mutations start from a fixed random seed, so that runs of the same code mostly try the
+# same inputs (not all: the timing of a run steers it too); FUZZ_SEED=N explores elsewhere
+# (0 picks a new seed each run).
 set -euo pipefail
 fuzzer=$1 seconds=$2 seeds=$3
 scratch=$(mktemp -d)
