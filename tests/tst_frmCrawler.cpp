@@ -107,6 +107,21 @@ void tst_frmCrawler::startState() {
         QCOMPARE(described, !fixedText);
     }
 
+    // Tab walks the controls in the window's order, from the address box round to it again.
+    const QStringList tabOrder = {"txtURL",       "lstLinks0",    "cmdGo",        "lstLinks1",
+                                  "lstLinks2",    "lstExternal0", "lstExternal1", "lstExternal2",
+                                  "lstLinks3",    "lstExternal3", "lstLinks4",    "lstExternal4",
+                                  "lstExternal5", "lstLinks5",    "cmdBuild",     "txtSitemap",
+                                  "cmbFrequency", "cmdNew",       "txtExport",    "cmdExport"};
+    QStringList chain;
+    QWidget *next = address;
+    do {
+        if (tabOrder.contains(next->objectName()) && !chain.contains(next->objectName()))
+            chain.append(next->objectName());
+        next = next->nextInFocusChain();
+    } while (next != address);
+    QCOMPARE(chain, tabOrder);
+
     // Typing goes into the address box; Enter and Escape there press no button.
     QCOMPARE(QApplication::focusWidget(), address);
     QTest::keyClicks(address, QStringLiteral("http://s.test"));
