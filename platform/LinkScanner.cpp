@@ -923,10 +923,12 @@ void Scanner::tag(bool end) {
         bool duplicate = false;
         for (const Attr &a : m_attrs)
             duplicate = duplicate || a.name == attrName.h;
+        // gumbo keeps a repeated name in its buffer and prefixes it to the next attribute's
+        // name, repeated or not (`<a hr hr/ef=x>` has an href there).
+        if (repeated && !end)
+            m_out.fallbackDiffers = true;
         if (duplicate)
             repeated = true;
-        else if (repeated && !end)
-            m_out.fallbackDiffers = true; // gumbo drops what follows a repeated attribute
         if (!duplicate && !end) {
             AttrKind kind = AttrKind::Other;
             static const std::uint64_t href = hashOf("href"), type = hashOf("type"),

@@ -66,6 +66,9 @@ void tst_HtmlLinks::linksAsBrowserReportsThem_data() {
     QTest::newRow("quirks mode from the doctype keeps a table inside its paragraph")
         << R"(<!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.01 Transitional//EN"><p><a href=/1><table><td>x</table>y)"
         << page << utf8 << QStringList{"http://site.test/1"};
+    QTest::newRow("repeated attribute dropped alone as browsers do")
+        << R"(<a hr/ef=/1<a hr/ef=/2>x</a><a class=x class=y href=/3>y</a>)" << page << utf8
+        << QStringList{"http://site.test/3"};
     QTest::newRow("character references decoded before resolving")
         << R"(<a href="/a?x=1&amp;y=2">a</a>)" << page << utf8
         << QStringList{"http://site.test/a?x=1&y=2"};

@@ -24,8 +24,9 @@
 //  7. The end tag of an element gumbo does not know closes the innermost element it does not
 //     know, whatever its name (`<x><a href=1><y></x>t`); browsers close the element of that
 //     name, so that the link is opened again for the text after it.
-//  8. An attribute repeated in a tag: gumbo drops every attribute after the repetition
-//     (`<a class=x class=y href=1>` has no href there); browsers drop only the repetition.
+//  8. An attribute repeated in a tag: gumbo keeps the repeated name in its buffer and puts it
+//     in front of the next attribute's name, so that `<a class=x class=y href=1>` has no href
+//     there and `<a hr hr/ef=1>` has one; browsers drop only the repetition.
 //  9. A numeric character reference whose number overflows 32 bits: browsers read U+FFFD,
 //     gumbo's number wraps around.
 // 10. U+0000 at the start of an attribute name: gumbo drops it (`<a \0href=x>` has an href
