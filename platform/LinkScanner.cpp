@@ -728,6 +728,7 @@ private:
     Element m_head{};
     std::uint32_t m_formId = 0; // the form element pointer; 0 when none
     bool m_framesetOk = true;
+    bool m_framesetOkClearedByEndBr = false;
     bool m_fostering = false;
     bool m_forceHtml = false; // the next step uses the insertion mode's rules for HTML content
     Quirks m_quirks = Quirks::Yes;
@@ -2226,6 +2227,8 @@ bool Scanner::inBodyStart(Token &t) {
             m_framesetOk = false;
         return false;
     case Tag::frameset:
+        if (m_framesetOkClearedByEndBr)
+            m_out.fallbackDiffers = true;
         if (m_stack.size() < 2 || m_stack[1].ns != Ns::Html || m_stack[1].tag != Tag::body ||
             !m_framesetOk)
             return false;
@@ -2573,6 +2576,9 @@ bool Scanner::inBodyEnd(Token &t) {
     case Tag::br: {
         Token start{Token::Start, Tag::br, t.name};
         m_attrs.clear();
+        // gumbo leaves the frameset-ok flag alone here, so that a frameset after it still
+        // replaces the body.
+        m_framesetOkClearedByEndBr = m_framesetOkClearedByEndBr || m_framesetOk;
         return inBodyStart(start);
     }
     default:

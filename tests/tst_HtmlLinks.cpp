@@ -69,6 +69,9 @@ void tst_HtmlLinks::linksAsBrowserReportsThem_data() {
     QTest::newRow("repeated attribute dropped alone as browsers do")
         << R"(<a hr/ef=/1<a hr/ef=/2>x</a><a class=x class=y href=/3>y</a>)" << page << utf8
         << QStringList{"http://site.test/3"};
+    QTest::newRow("frameset after an end tag br ignored as browsers do")
+        << R"(<a href=/1>x</a></br><frameset><frame src=f></frameset>)" << page << utf8
+        << QStringList{"http://site.test/1"};
     QTest::newRow("character references decoded before resolving")
         << R"(<a href="/a?x=1&amp;y=2">a</a>)" << page << utf8
         << QStringList{"http://site.test/a?x=1&y=2"};

@@ -42,7 +42,10 @@
 //     foreign elements around it from the text with it and then closes none of them.
 // 15. Whitespace after the end of a frameset document reopens the formatting elements left
 //     open before the frameset (a link among them), as the standard says; gumbo does not.
-// Comparing the two readers is meaningful on pages outside 2 to 15, once 1 is applied to the
+// 16. An end tag br in the body is read as a br start tag, which sets the frameset-ok flag to
+//     "not ok"; gumbo leaves the flag as it was, so that a frameset after `<a href=1></br>`
+//     still replaces the body and its link there; browsers ignore that frameset.
+// Comparing the two readers is meaningful on pages outside 2 to 16, once 1 is applied to the
 // page the scanner reads.
 namespace HrefDifferences {
 
@@ -65,7 +68,7 @@ inline QByteArray withTreeCharacters(const QByteArray &utf8) {
     return text.toUtf8();
 }
 
-// Whether the differences 2 to 15 can matter on this page, read as gumbo reads it.
+// Whether the differences 2 to 16 can matter on this page, read as gumbo reads it.
 inline bool comparable(QByteArrayView html) {
     const QByteArray asTree = withTreeCharacters(html.toByteArray());
     return !scanLinks(std::string_view(asTree.constData(), std::size_t(asTree.size())))
