@@ -11,147 +11,162 @@ namespace {
 // Names
 
 // Every tag name that tree construction treats apart from the others.
-#define CORVANE_TAGS(X)                                                                                                                    \
-    X(a, "a")                                                                                                                              \
-    X(address, "address")                                                                                                                  \
-    X(annotationXml, "annotation-xml")                                                                                                     \
-    X(applet, "applet")                                                                                                                    \
-    X(area, "area")                                                                                                                        \
-    X(article, "article")                                                                                                                  \
-    X(aside, "aside")                                                                                                                      \
-    X(b, "b") X(base, "base") X(basefont, "basefont") X(bgsound, "bgsound") X(big, "big") X(                                               \
-        blockquote, "blockquote") X(body, "body") X(br, "br") X(button, "button")                                                          \
-        X(caption, "caption") X(center, "center") X(code, "code") X(col, "col") X(                                                         \
-            colgroup, "colgroup") X(dd, "dd") X(desc, "desc") X(details, "details")                                                        \
-            X(dialog, "dialog") X(dir, "dir") X(div, "div") X(dl, "dl") X(dt, "dt") X(em, "em") X(                                         \
-                embed,                                                                                                                     \
-                "embed") X(fieldset,                                                                                                       \
-                           "fieldset") X(figcaption,                                                                                       \
-                                         "figcaption") X(figure,                                                                           \
-                                                         "figure") X(font, "font") X(footer,                                               \
-                                                                                     "footer")                                             \
-                X(foreignObject, "foreignobject") X(form, "form") X(                                                                       \
-                    frame,                                                                                                                 \
-                    "frame") X(frameset,                                                                                                   \
-                               "frameset") X(h1,                                                                                           \
-                                             "h1") X(h2,                                                                                   \
-                                                     "h2") X(h3,                                                                           \
-                                                             "h3") X(h4,                                                                   \
-                                                                     "h4") X(h5,                                                           \
-                                                                             "h5") X(h6,                                                   \
-                                                                                     "h6") X(head, "head") X(header, "header") X(hgroup,   \
-                                                                                                                                 "hgroup") \
-                    X(hr,                                                                                                                  \
-                      "hr") X(html, "html")                                                                                                \
-                        X(i, "i") X(iframe, "iframe") X(image, "image") X(img, "img") X(                                                   \
-                            input,                                                                                                         \
-                            "input") X(keygen,                                                                                             \
-                                       "keygen") X(li,                                                                                     \
-                                                   "li") X(link,                                                                           \
-                                                           "li"                                                                            \
-                                                           "n"                                                                             \
-                                                           "k")                                                                            \
-                            X(listing, "listing") X(main, "main") X(                                                                       \
-                                malignmark,                                                                                                \
-                                "malignma"                                                                                                 \
-                                "rk")                                                                                                      \
-                                X(marquee, "marquee") X(math, "math") X(menu, "menu") X(meta, "me"                                         \
-                                                                                              "t"                                          \
-                                                                                              "a") X(mglyph, "mglyph") X(                  \
-                                    mi,                                                                                                    \
-                                    "m"                                                                                                    \
-                                    "i") X(mn,                                                                                             \
-                                           "mn") X(mo,                                                                                     \
-                                                   "mo") X(ms,                                                                             \
-                                                           "ms") X(mtext, "mtext")                                                         \
-                                    X(nav, "nav") X(nobr, "nobr") X(                                                                       \
-                                        noembed,                                                                                           \
-                                        "noembed") X(noframes,                                                                             \
-                                                     "noframes") X(noscript,                                                               \
-                                                                   "noscript") X(object,                                                   \
-                                                                                 "object") X(ol, "ol")                                     \
-                                        X(optgroup,                                                                                        \
-                                          "optgroup") X(option, "option")                                                                  \
-                                            X(p, "p") X(                                                                                   \
-                                                param,                                                                                     \
-                                                "param") X(plaintext,                                                                      \
-                                                           "plain"                                                                         \
-                                                           "text")                                                                         \
-                                                X(pre, "pre") X(rb, "rb") X(rp, "rp") X(rt, "rt") X(                                       \
-                                                    rtc, "rtc") X(ruby, "ruby")                                                            \
-                                                    X(s, "s") X(script, "script") X(search, "sear"                                         \
-                                                                                            "ch") X(                                       \
-                                                        section,                                                                           \
-                                                        "section") X(select,                                                               \
-                                                                     "sele"                                                                \
-                                                                     "ct") X(small, "small")                                               \
-                                                        X(source,                                                                          \
-                                                          "sour"                                                                           \
-                                                          "ce")                                                                            \
-                                                            X(span,                                                                        \
-                                                              "s"                                                                          \
-                                                              "p"                                                                          \
-                                                              "a"                                                                          \
-                                                              "n") X(strike,                                                               \
-                                                                     "strike") X(strong,                                                   \
-                                                                                 "st"                                                      \
-                                                                                 "ro"                                                      \
-                                                                                 "n"                                                       \
-                                                                                 "g")                                                      \
-                                                                X(style, "style") X(                                                       \
-                                                                    sub,                                                                   \
-                                                                    "sub") X(summary,                                                      \
-                                                                             "summar"                                                      \
-                                                                             "y") X(sup, "sup")                                            \
-                                                                    X(svg,                                                                 \
-                                                                      "sv"                                                                 \
-                                                                      "g") X(table,                                                        \
-                                                                             "tabl"                                                        \
-                                                                             "e")                                                          \
-                                                                        X(tbody, "tbo"                                                     \
-                                                                                 "dy") X(td,                                               \
-                                                                                         "t"                                               \
-                                                                                         "d")                                              \
-                                                                            X(template_,                                                   \
-                                                                              "templa"                                                     \
-                                                                              "t"                                                          \
-                                                                              "e") X(textarea,                                             \
-                                                                                     "t"                                                   \
-                                                                                     "e"                                                   \
-                                                                                     "x"                                                   \
-                                                                                     "t"                                                   \
-                                                                                     "a"                                                   \
-                                                                                     "r"                                                   \
-                                                                                     "e"                                                   \
-                                                                                     "a")                                                  \
-                                                                                X(tfoot, "tfo"                                             \
-                                                                                         "ot") X(th,                                       \
-                                                                                                 "t"                                       \
-                                                                                                 "h")                                      \
-                                                                                    X(thead,                                               \
-                                                                                      "t"                                                  \
-                                                                                      "h"                                                  \
-                                                                                      "e"                                                  \
-                                                                                      "a"                                                  \
-                                                                                      "d") X(title,                                        \
-                                                                                             "tit"                                         \
-                                                                                             "l"                                           \
-                                                                                             "e")                                          \
-                                                                                        X(tr,                                              \
-                                                                                          "t"                                              \
-                                                                                          "r") X(track,                                    \
-                                                                                                 "tr"                                      \
-                                                                                                 "ac"                                      \
-                                                                                                 "k")                                      \
-                                                                                            X(tt, "tt") X(                                 \
-                                                                                                u,                                         \
-                                                                                                "u") X(ul,                                 \
-                                                                                                       "ul")                               \
-                                                                                                X(var, "var") X(                           \
-                                                                                                    wbr,                                   \
-                                                                                                    "wbr")                                 \
-                                                                                                    X(xmp,                                 \
-                                                                                                      "xmp")
+#define CORVANE_TAGS(X)                                                                                                      \
+    X(a, "a")                                                                                                                \
+    X(address, "address")                                                                                                    \
+    X(annotationXml, "annotation-xml")                                                                                       \
+    X(applet, "applet")                                                                                                      \
+    X(area, "area")                                                                                                          \
+    X(article, "article")                                                                                                    \
+    X(aside, "aside")                                                                                                        \
+    X(b, "b")                                                                                                                \
+    X(base, "base") X(basefont, "basefont") X(bgsound, "bgsound") X(big, "big") X(                                           \
+        blockquote, "blockquote") X(body, "body") X(br, "br") X(button, "button")                                            \
+        X(caption, "caption") X(center, "center") X(code, "code") X(col, "col") X(                                           \
+            colgroup, "colgroup") X(dd, "dd") X(desc, "desc") X(details, "details")                                          \
+            X(dialog, "dialog") X(dir, "dir") X(div, "div") X(dl, "dl") X(dt, "dt") X(em, "em") X(                           \
+                embed,                                                                                                       \
+                "embed") X(fieldset,                                                                                         \
+                           "fieldset") X(figcaption,                                                                         \
+                                         "figcaption") X(figure,                                                             \
+                                                         "figure") X(font, "font") X(footer,                                 \
+                                                                                     "footer")                               \
+                X(foreignObject, "foreignobject") X(form, "form") X(                                                         \
+                    frame,                                                                                                   \
+                    "frame") X(frameset,                                                                                     \
+                               "frameset") X(h1,                                                                             \
+                                             "h1") X(h2,                                                                     \
+                                                     "h2") X(h3,                                                             \
+                                                             "h3") X(h4,                                                     \
+                                                                     "h4") X(h5,                                             \
+                                                                             "h5") X(h6,                                     \
+                                                                                     "h6") X(head, "head")                   \
+                    X(header,                                                                                                \
+                      "header") X(hgroup, "hgroup")                                                                          \
+                        X(hr,                                                                                                \
+                          "hr") X(html, "html")                                                                              \
+                            X(i, "i") X(iframe, "iframe") X(image, "image") X(img, "img") X(                                 \
+                                input,                                                                                       \
+                                "input") X(keygen,                                                                           \
+                                           "keygen") X(li,                                                                   \
+                                                       "li") X(link,                                                         \
+                                                               "li"                                                          \
+                                                               "n"                                                           \
+                                                               "k")                                                          \
+                                X(listing, "listing") X(main, "main") X(                                                     \
+                                    malignmark,                                                                              \
+                                    "malignma"                                                                               \
+                                    "rk")                                                                                    \
+                                    X(marquee, "marquee") X(math, "math") X(menu, "menu") X(                                 \
+                                        meta,                                                                                \
+                                        "me"                                                                                 \
+                                        "t"                                                                                  \
+                                        "a") X(mglyph, "mglyph")                                                             \
+                                        X(mi,                                                                                \
+                                          "m"                                                                                \
+                                          "i") X(mn,                                                                         \
+                                                 "mn") X(mo,                                                                 \
+                                                         "mo") X(ms,                                                         \
+                                                                 "ms") X(mtext, "mtext")                                     \
+                                            X(nav, "nav") X(nobr, "nobr") X(noembed, "noembed") X(                           \
+                                                noframes,                                                                    \
+                                                "noframes") X(noscript, "noscript")                                          \
+                                                X(object,                                                                    \
+                                                  "object") X(ol, "ol")                                                      \
+                                                    X(optgroup,                                                              \
+                                                      "optgroup") X(option, "option")                                        \
+                                                        X(p, "p") X(                                                         \
+                                                            param,                                                           \
+                                                            "param") X(plaintext,                                            \
+                                                                       "plain"                                               \
+                                                                       "text")                                               \
+                                                            X(pre, "pre") X(rb, "rb") X(                                     \
+                                                                rp,                                                          \
+                                                                "rp") X(rt, "rt")                                            \
+                                                                X(rtc, "rtc") X(ruby, "ruby") X(                             \
+                                                                    s,                                                       \
+                                                                    "s") X(script,                                           \
+                                                                           "script") X(search,                               \
+                                                                                       "sear"                                \
+                                                                                       "ch")                                 \
+                                                                    X(section,                                               \
+                                                                      "section") X(select,                                   \
+                                                                                   "sele"                                    \
+                                                                                   "ct")                                     \
+                                                                        X(small,                                             \
+                                                                          "small") X(source,                                 \
+                                                                                     "sour"                                  \
+                                                                                     "ce") X(span,                           \
+                                                                                             "s"                             \
+                                                                                             "p"                             \
+                                                                                             "a"                             \
+                                                                                             "n")                            \
+                                                                            X(strike, "strike") X(                           \
+                                                                                strong,                                      \
+                                                                                "st"                                         \
+                                                                                "ro"                                         \
+                                                                                "n"                                          \
+                                                                                "g") X(style,                                \
+                                                                                       "style")                              \
+                                                                                X(sub, "sub") X(                             \
+                                                                                    summary,                                 \
+                                                                                    "summar"                                 \
+                                                                                    "y") X(sup,                              \
+                                                                                           "sup")                            \
+                                                                                    X(                                       \
+                                                                                        svg,                                 \
+                                                                                        "sv"                                 \
+                                                                                        "g") X(table,                        \
+                                                                                               "t"                           \
+                                                                                               "a"                           \
+                                                                                               "b"                           \
+                                                                                               "l"                           \
+                                                                                               "e") X(tbody,                 \
+                                                                                                      "tbo"                  \
+                                                                                                      "dy")                  \
+                                                                                        X(td,                                \
+                                                                                          "t"                                \
+                                                                                          "d") X(template_,                  \
+                                                                                                 "templa"                    \
+                                                                                                 "t"                         \
+                                                                                                 "e")                        \
+                                                                                            X(textarea,                      \
+                                                                                              "t"                            \
+                                                                                              "e"                            \
+                                                                                              "x"                            \
+                                                                                              "t"                            \
+                                                                                              "a"                            \
+                                                                                              "r"                            \
+                                                                                              "e"                            \
+                                                                                              "a") X(tfoot,                  \
+                                                                                                     "tfo"                   \
+                                                                                                     "ot") X(th,             \
+                                                                                                             "t"             \
+                                                                                                             "h")            \
+                                                                                                X(thead,                     \
+                                                                                                  "t"                        \
+                                                                                                  "h"                        \
+                                                                                                  "e"                        \
+                                                                                                  "a"                        \
+                                                                                                  "d") X(title,              \
+                                                                                                         "tit"               \
+                                                                                                         "l"                 \
+                                                                                                         "e")                \
+                                                                                                    X(tr,                    \
+                                                                                                      "t"                    \
+                                                                                                      "r") X(track,          \
+                                                                                                             "tr"            \
+                                                                                                             "ac"            \
+                                                                                                             "k")            \
+                                                                                                        X(tt, "tt") X(       \
+                                                                                                            u,               \
+                                                                                                            "u") X(ul,       \
+                                                                                                                   "ul")     \
+                                                                                                            X(var, "var") X( \
+                                                                                                                wbr,         \
+                                                                                                                "wbr")       \
+                                                                                                                X(xmp,       \
+                                                                                                                  "xmp")
 
 enum class Tag : std::uint8_t {
     Other,
