@@ -20,17 +20,18 @@ namespace {
     X(article, "article")                                                                                                    \
     X(aside, "aside")                                                                                                        \
     X(b, "b")                                                                                                                \
-    X(base, "base") X(basefont, "basefont") X(bgsound, "bgsound") X(big, "big") X(                                           \
-        blockquote, "blockquote") X(body, "body") X(br, "br") X(button, "button")                                            \
-        X(caption, "caption") X(center, "center") X(code, "code") X(col, "col") X(                                           \
-            colgroup, "colgroup") X(dd, "dd") X(desc, "desc") X(details, "details")                                          \
-            X(dialog, "dialog") X(dir, "dir") X(div, "div") X(dl, "dl") X(dt, "dt") X(em, "em") X(                           \
+    X(base, "base")                                                                                                          \
+    X(basefont, "basefont") X(bgsound, "bgsound") X(big, "big") X(blockquote, "blockquote") X(                               \
+        body, "body") X(br, "br") X(button, "button") X(caption, "caption") X(center, "center")                              \
+        X(code, "code") X(col, "col") X(colgroup, "colgroup") X(dd, "dd") X(desc, "desc") X(                                 \
+            details, "details") X(dialog, "dialog") X(dir, "dir") X(div, "div") X(dl, "dl")                                  \
+            X(dt, "dt") X(em, "em") X(                                                                                       \
                 embed,                                                                                                       \
                 "embed") X(fieldset,                                                                                         \
                            "fieldset") X(figcaption,                                                                         \
                                          "figcaption") X(figure,                                                             \
-                                                         "figure") X(font, "font") X(footer,                                 \
-                                                                                     "footer")                               \
+                                                         "figure") X(font,                                                   \
+                                                                     "font") X(footer, "footer")                             \
                 X(foreignObject, "foreignobject") X(form, "form") X(                                                         \
                     frame,                                                                                                   \
                     "frame") X(frameset,                                                                                     \
@@ -646,6 +647,7 @@ private:
     bool inCell(Token &t);
     bool inTemplate(Token &t);
     bool afterBody(Token &t);
+    bool backToBody(Token &t);
     bool inFrameset(Token &t);
     bool afterFrameset(Token &t);
     bool afterAfterBody(Token &t);
@@ -2941,6 +2943,16 @@ bool Scanner::inTemplate(Token &t) {
 }
 
 bool Scanner::afterBody(Token &t) {
+    if (t.kind == Token::End && t.tag == Tag::html) {
+        m_mode = Mode::AfterAfterBody;
+        return false;
+    }
+    return backToBody(t);
+}
+
+// What both modes after the body do alike: white space is still body text, and anything else
+// but the end of the page goes back to the body.
+bool Scanner::backToBody(Token &t) {
     if (t.kind == Token::Chars) {
         const char *b = t.text;
         if (leadingSpaceOnly(t)) {
@@ -2951,10 +2963,6 @@ bool Scanner::afterBody(Token &t) {
     }
     if (t.kind == Token::Start && t.tag == Tag::html)
         return inBody(t);
-    if (t.kind == Token::End && t.tag == Tag::html) {
-        m_mode = Mode::AfterAfterBody;
-        return false;
-    }
     if (t.kind == Token::Eof)
         return false;
     m_mode = Mode::InBody;
@@ -3001,20 +3009,7 @@ bool Scanner::afterFrameset(Token &t) {
 }
 
 bool Scanner::afterAfterBody(Token &t) {
-    if (t.kind == Token::Chars) {
-        const char *b = t.text;
-        if (leadingSpaceOnly(t)) {
-            inBodyChars(b, t.textEnd);
-            return false;
-        }
-        inBodyChars(b, t.text);
-    }
-    if (t.kind == Token::Start && t.tag == Tag::html)
-        return inBody(t);
-    if (t.kind == Token::Eof)
-        return false;
-    m_mode = Mode::InBody;
-    return true;
+    return backToBody(t);
 }
 
 bool Scanner::afterAfterFrameset(Token &t) {
