@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CrawlView.h"
+#include "Export.h"
 #include "Sitemap.h"
 
 #include <QElapsedTimer>
@@ -36,6 +37,8 @@ public:
         FileSystem &files;
         MessageBox &messages;
         DesktopOpener &opener;
+        // How big one exported sitemap file may grow before Export splits it.
+        SitemapLimits limits = {};
     };
 
     // `programDirectory` goes into the export box.
