@@ -88,6 +88,7 @@ private:
     // turn of the event queue files.
     int m_crawlsRunning = 0;
     QElapsedTimer m_sincePaint;
+    QElapsedTimer m_sinceTurn;
     QTimer m_paintLater;
 
     QPushButton *cmdNew;
