@@ -103,14 +103,14 @@ void frmCrawler::createControls() {
     const QFont listFont = windowFont(8.25, QFont::Bold);
     for (int level = 0; level < levels; ++level) {
         const int top = 720 + 1080 * level;
-        lstLinks[level] = new LevelList(LevelListModel::Order::Sorted, this);
+        lstLinks[level] = new LevelList(list(Side::Internal, level), this);
         lstLinks[level]->setObjectName(QStringLiteral("lstLinks%1").arg(level));
         lstLinks[level]->setFont(listFont);
         place(lstLinks[level], 120, top, 7575, 1035);
         lstLinks[level]->setAccessibleName(QStringLiteral("Internal links, level %1").arg(level));
         lstLinks[level]->setAccessibleDescription(
             QStringLiteral("Addresses inside the site, in alphabetical order"));
-        lstExternal[level] = new LevelList(LevelListModel::Order::AsAdded, this);
+        lstExternal[level] = new LevelList(list(Side::External, level), this);
         lstExternal[level]->setObjectName(QStringLiteral("lstExternal%1").arg(level));
         lstExternal[level]->setFont(listFont);
         place(lstExternal[level], 7800, top, 6975, 1035);
@@ -250,17 +250,12 @@ void frmCrawler::CrawlSite(QString &strURL) {
 }
 
 void frmCrawler::cmdNew_Click() {
-    for (int level = 0; level < levels; ++level) {
-        lstLinks[level]->clear();
-        lstExternal[level]->clear();
-    }
+    clear();
     txtSitemap->setPlainText(QString());
     strSitemap.clear();
     fraSitemap->hide();
     cmdBuild->setEnabled(false);
     cmdBuild->setText(QStringLiteral("Build Sitemap"));
-    setCountCaption(Side::Internal, QStringLiteral("0"));
-    setCountCaption(Side::External, QStringLiteral("0"));
 }
 
 void frmCrawler::cmdBuild_Click() {
@@ -346,35 +341,12 @@ QString frmCrawler::startAddress() const {
     return txtURL->text();
 }
 
-SeenText &frmCrawler::seen(Side side) {
-    return side == Side::Internal ? strInternalSeen : strExternalSeen;
-}
-
-void frmCrawler::addLink(Side side, int level, const QString &address) {
-    (side == Side::Internal ? lstLinks : lstExternal)[level]->add(address);
-}
-
-int frmCrawler::linkCount(int level) const {
-    return lstLinks[level]->count();
-}
-
-bool frmCrawler::selectLink(int level, int index) {
-    return lstLinks[level]->select(index);
-}
-
-QString frmCrawler::selectedLink(int level) const {
-    return lstLinks[level]->selectedText();
-}
-
 QLabel *frmCrawler::countLabel(Side side) const {
     return side == Side::Internal ? lblInternalLinks : lblExternalLinks;
 }
 
-QString frmCrawler::countCaption(Side side) const {
-    return countLabel(side)->text();
-}
-
 void frmCrawler::setCountCaption(Side side, const QString &caption) {
+    CrawlLists::setCountCaption(side, caption);
     countLabel(side)->setText(caption);
     countLabel(side)->setAccessibleDescription(caption);
 }
