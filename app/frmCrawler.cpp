@@ -281,9 +281,19 @@ void frmCrawler::BuildSitemap(const QString &frequency) {
 }
 
 void frmCrawler::cmdExport_Click() {
-    const ExportResult result = ExportSitemap(m_seams.files, txtExport->text(), strSitemap);
+    const ExportResult result =
+        ExportSitemap(m_seams.files, txtExport->text(), strSitemap, m_seams.limits);
     switch (result.outcome) {
     case ExportResult::Outcome::Written:
+        // Search engines take at most 50,000 addresses or 50 MiB from one file.
+        if (!result.parts.isEmpty()) {
+            m_seams.messages.show(
+                QStringLiteral("The sitemap is too big for one file, so Export wrote %1 files: "
+                               "sitemap-1.xml to sitemap-%2.xml, and sitemap.xml, which lists "
+                               "them. Upload all %1 files to the root folder of the site.")
+                    .arg(result.parts.size() + 1)
+                    .arg(result.parts.size()));
+        }
         break;
     case ExportResult::Outcome::NoSuchDirectory:
         m_seams.messages.show(QStringLiteral("Directory doesn't exist - please check and re-type"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CrawlLists.h"
+#include "Export.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -33,6 +34,8 @@ public:
         FileSystem &files;
         MessageBox &messages;
         DesktopOpener &opener;
+        // How big one exported sitemap file may grow before Export splits it.
+        SitemapLimits limits = {};
     };
 
     // `programDirectory` goes into the export box.

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -38,34 +39,48 @@ bool DiskFileSystem::DirExists(const QString &path) {
     return !path.isEmpty() && QFileInfo(path).isDir();
 }
 
-QString DiskFileSystem::replaceFile(const QString &path, const QByteArray &bytes) {
-    // The text goes into a temporary file beside the old one, which is renamed over it only
-    // once every byte is on disk. (QSaveFile is not used: it reports a file cut short by a
-    // full disk or a size limit as written.)
-    const QByteArray target = QFile::encodeName(path);
-    QByteArray temporary = target + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return systemReason(errno);
+FileFailure DiskFileSystem::replaceFiles(const QList<NewFile> &files) {
+    // Each text goes into a temporary file beside the old one; they are renamed over the old
+    // ones only once every byte of all of them is on disk. (QSaveFile is not used: it reports
+    // a file cut short by a full disk or a size limit as written.)
+    QList<QByteArray> temporaries;
+    const auto failed = [&temporaries](const QString &path, int error) {
+        for (const QByteArray &temporary : std::as_const(temporaries))
+            ::unlink(temporary.constData());
+        return FileFailure{path, systemReason(error)};
+    };
+    for (const NewFile &file : files) {
+        const QByteArray target = QFile::encodeName(file.path);
+        QByteArray temporary = target + ".XXXXXX";
+        const int fd = ::mkstemp(temporary.data());
+        if (fd < 0)
+            return failed(file.path, errno);
+        temporaries.append(temporary);
 
-    struct stat old {};
-    const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : [] {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return mode_t(0666 & ~mask);
-    }();
-    int error = ::fchmod(fd, mode) == 0 ? 0 : errno;
-    if (!error)
-        error = writeAll(fd, bytes);
-    if (!error && ::fsync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && !error)
-        error = errno;
-    if (!error && ::rename(temporary.constData(), target.constData()) != 0)
-        error = errno;
-    if (error) {
-        ::unlink(temporary.constData());
-        return systemReason(error);
+        struct stat old {};
+        const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : [] {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            return mode_t(0666 & ~mask);
+        }();
+        int error = ::fchmod(fd, mode) == 0 ? 0 : errno;
+        if (!error)
+            error = writeAll(fd, file.bytes);
+        if (!error && ::fsync(fd) != 0)
+            error = errno;
+        if (::close(fd) != 0 && !error)
+            error = errno;
+        if (error)
+            return failed(file.path, error);
+    }
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QByteArray target = QFile::encodeName(files.at(i).path);
+        if (::rename(temporaries.at(i).constData(), target.constData()) != 0) {
+            // The files renamed so far are whole new ones; the rest stay as they were.
+            const int error = errno;
+            temporaries.remove(0, i);
+            return failed(files.at(i).path, error);
+        }
     }
     return {};
 }

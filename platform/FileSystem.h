@@ -1,7 +1,21 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+
+// A file to be written whole: its path and every byte it is to hold.
+struct NewFile {
+    QString path;
+    QByteArray bytes;
+};
+
+// Why a set of files could not be written: the file that failed and the reason, in the
+// system's words; a null reason when all were written.
+struct FileFailure {
+    QString path;
+    QString reason;
+};
 
 // Interface for the file system, as Export uses it. Abstract so that tests can make writes
 // fail; the real implementation is DiskFileSystem.
@@ -12,13 +26,14 @@ public:
     // True when the attributes of `path` can be read and say it is a directory; false for
     // anything else, a file or a path that cannot be read included.
     virtual bool DirExists(const QString &path) = 0;
-    // Replaces the file at `path` with `bytes` as a whole: the old file, if any, stays as it
-    // was unless every byte was written. A null string on success, else the reason.
-    virtual QString replaceFile(const QString &path, const QByteArray &bytes) = 0;
+    // Replaces the files at the given paths, in order, with the given bytes, each as a whole:
+    // no old file is replaced before every byte of every new one has been written, so a
+    // failure while writing leaves them all as they were.
+    virtual FileFailure replaceFiles(const QList<NewFile> &files) = 0;
 };
 
 class DiskFileSystem final : public FileSystem {
 public:
     bool DirExists(const QString &path) override;
-    QString replaceFile(const QString &path, const QByteArray &bytes) override;
+    FileFailure replaceFiles(const QList<NewFile> &files) override;
 };

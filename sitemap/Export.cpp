@@ -1,16 +1,32 @@
 #include "Export.h"
 
 #include "FileSystem.h"
+#include "Sitemap.h"
 
-ExportResult ExportSitemap(FileSystem &files, const QString &directory, const QString &document) {
+ExportResult ExportSitemap(FileSystem &files, const QString &directory, const QString &document,
+                           SitemapLimits limits) {
     QString path = directory;
     if (!path.endsWith(u'/'))
         path += u'/';
     if (!files.DirExists(path))
         return {ExportResult::Outcome::NoSuchDirectory, path, {}};
-    path += QLatin1String("sitemap.xml");
-    const QString failure = files.replaceFile(path, document.toUtf8());
-    if (!failure.isNull())
-        return {ExportResult::Outcome::WriteFailed, path, failure};
-    return {ExportResult::Outcome::Written, path, {}};
+
+    const QString index = path + QLatin1String("sitemap.xml");
+    QList<NewFile> written;
+    QStringList parts;
+    const SitemapSplit split = SplitSitemap(document, limits.urls, limits.bytes);
+    if (split.parts.size() <= 1) {
+        written.append({index, document.toUtf8()});
+    } else {
+        for (qsizetype i = 0; i < split.parts.size(); ++i) {
+            parts.append(path + QStringLiteral("sitemap-%1.xml").arg(i + 1));
+            written.append({parts.last(), split.parts.at(i)});
+        }
+        // The index goes last: until it is there, an old index names old parts.
+        written.append({index, split.index});
+    }
+    const FileFailure failure = files.replaceFiles(written);
+    if (!failure.reason.isNull())
+        return {ExportResult::Outcome::WriteFailed, failure.path, failure.reason};
+    return {ExportResult::Outcome::Written, index, {}, parts};
 }

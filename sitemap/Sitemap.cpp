@@ -1,5 +1,7 @@
 #include "Sitemap.h"
 
+#include <QUrl>
+
 #include <array>
 
 namespace {
@@ -73,4 +75,90 @@ QString BuildSitemap(SitemapView &view, const QString &frequency) {
     }
     document += QLatin1String("\r\n</urlset>");
     return document;
+}
+
+namespace {
+
+QString unescaped(QString text) {
+    return text.replace(QLatin1String("&lt;"), QLatin1String("<"))
+        .replace(QLatin1String("&gt;"), QLatin1String(">"))
+        .replace(QLatin1String("&amp;"), QLatin1String("&"));
+}
+
+// Where the parts of a split sitemap live: the root of the start address's site, the first
+// address of the document.
+QString siteRoot(QByteArrayView document) {
+    const qsizetype from = document.indexOf("<loc>");
+    const qsizetype to = from < 0 ? -1 : document.indexOf("</loc>", from);
+    if (to < 0)
+        return {};
+    const QUrl start(unescaped(QString::fromUtf8(document.sliced(from + 5, to - from - 5))));
+    if (start.scheme().isEmpty() || start.host().isEmpty())
+        return {};
+    return start
+               .adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery |
+                         QUrl::RemoveFragment)
+               .toString(QUrl::FullyEncoded) +
+           u'/';
+}
+
+QByteArray sitemapIndex(const QString &root, qsizetype parts) {
+    QString index = QLatin1String("<?xml version='1.0' encoding='UTF-8'?>\r\n"
+                                  "<sitemapindex\r\n"
+                                  "xmlns = 'http://www.sitemaps.org/schemas/sitemap/0.9'>\r\n"
+                                  "<!-- created with Corvane ") +
+                    makerHomePage + QLatin1String(" -->\r\n");
+    for (qsizetype part = 1; part <= parts; ++part) {
+        index += QLatin1String("<sitemap>\r\n<loc>") +
+                 escaped(root + QStringLiteral("sitemap-%1.xml").arg(part)) +
+                 QLatin1String("</loc>\r\n</sitemap>\r\n");
+    }
+    return (index + QLatin1String("</sitemapindex>")).toUtf8();
+}
+
+} // namespace
+
+SitemapSplit SplitSitemap(const QString &document, qsizetype maxUrls, qsizetype maxBytes) {
+    const QByteArray bytes = document.toUtf8();
+    // Addresses and the frequency are escaped, so "<url>" and "</url>" only ever open and
+    // close entries. An entry is kept with the line break before it, if it has one, except
+    // at the start of a part, where it follows the head as the first entry does.
+    const QByteArrayView text(bytes);
+    const qsizetype first = text.indexOf("<url>");
+    const qsizetype last = text.lastIndexOf("</url>");
+    if (first < 0 || last < 0)
+        return {{bytes}, {}};
+    const QByteArrayView head = text.first(first);
+    const QByteArrayView tail = text.sliced(last + 6);
+
+    SitemapSplit split;
+    QByteArray part;
+    qsizetype urls = 0;
+    const auto close = [&] {
+        part += tail;
+        split.parts.append(part);
+        part.clear();
+        urls = 0;
+    };
+    qsizetype previousEnd = -1;
+    for (qsizetype at = first; at >= 0 && at < last; at = text.indexOf("<url>", previousEnd)) {
+        const qsizetype end = text.indexOf("</url>", at) + 6;
+        const QByteArrayView entry = text.sliced(at, end - at);
+        const QByteArrayView gap =
+            previousEnd < 0 ? QByteArrayView() : text.sliced(previousEnd, at - previousEnd);
+        if (urls > 0 &&
+            (urls == maxUrls || part.size() + gap.size() + entry.size() + tail.size() > maxBytes))
+            close();
+        if (urls == 0)
+            part = head.toByteArray();
+        else
+            part += gap;
+        part += entry;
+        ++urls;
+        previousEnd = end;
+    }
+    close();
+    if (split.parts.size() > 1)
+        split.index = sitemapIndex(siteRoot(text), split.parts.size());
+    return split;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 // The maker's home page: named in every sitemap and opened by the window's credit label.
@@ -21,3 +23,13 @@ public:
 // entry with `frequency` as its change frequency. Each non-empty list ends with its last
 // entry selected. Lines end in CR LF; the text ends with "</urlset>".
 QString BuildSitemap(SitemapView &view, const QString &frequency);
+
+// A sitemap document cut into parts that each hold at most `maxUrls` entries and `maxBytes`
+// bytes of UTF-8, as complete documents of the same form, with the sitemap index that names
+// them at the root of the start address's site. One part, and no index, when the document is
+// within both limits (an entry over the byte limit alone still gets a part of its own).
+struct SitemapSplit {
+    QList<QByteArray> parts;
+    QByteArray index;
+};
+SitemapSplit SplitSitemap(const QString &document, qsizetype maxUrls, qsizetype maxBytes);

@@ -1,3 +1,4 @@
+#include "Export.h"
 #include "Sitemap.h"
 
 #include <QTest>
@@ -58,6 +59,8 @@ private Q_SLOTS:
     void document_data();
     void document();
     void walkLeavesLastEntrySelected();
+    void splitWithinLimits_data();
+    void splitWithinLimits();
 };
 
 void tst_Sitemap::document_data() {
@@ -102,6 +105,85 @@ void tst_Sitemap::walkLeavesLastEntrySelected() {
     ListsView view("http://s.test/", Lists{{{"a", "b", "c"}, {}, {"d"}, {}, {}, {"e", "f"}}});
     BuildSitemap(view, "Weekly");
     QCOMPARE(view.selected, (std::array<int, 6>{2, -1, 0, -1, -1, 1}));
+}
+
+void tst_Sitemap::splitWithinLimits_data() {
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<Lists>("lists");
+    QTest::addColumn<qsizetype>("maxUrls");
+    QTest::addColumn<qsizetype>("maxBytes");
+    QTest::addColumn<QList<int>>("urlsPerPart");
+    QTest::addColumn<QString>("root"); // where the index says the parts are
+
+    const SitemapLimits real;
+    const auto many = [](int count, int length) {
+        QStringList addresses;
+        for (int i = 0; i < count; ++i)
+            addresses.append(QStringLiteral("http://s.test/%1/").arg(i, 6, 10, QChar(u'0')) +
+                             QString(length, u'p'));
+        return addresses;
+    };
+    QTest::newRow("40,000 addresses: one file as it was")
+        << "http://s.test/" << Lists{{many(39'999, 40), {}, {}, {}, {}, {}}} << real.urls
+        << real.bytes << QList<int>{40'000} << "";
+    QTest::newRow("50,001 addresses: a second part of one")
+        << "http://s.test/" << Lists{{many(50'000, 40), {}, {}, {}, {}, {}}} << real.urls
+        << real.bytes << QList<int>{50'000, 1} << "http://s.test/";
+    QTest::newRow("over 50 MiB in a few addresses")
+        << "https://s.test:8443/deep/start?x=1" << Lists{{many(26, 2 << 20), {}, {}, {}, {}, {}}}
+        << real.urls << real.bytes << QList<int>{25, 2} << "https://s.test:8443/";
+    QTest::newRow("levels 4 and 5 stay on the line before, apart from a part's first")
+        << "http://user@s.test/" << Lists{{{"a"}, {}, {}, {}, {"b", "c", "d"}, {"e"}}}
+        << qsizetype(2) << qsizetype(1 << 20) << QList<int>{2, 2, 2} << "http://s.test/";
+    QTest::newRow("an address over the byte limit gets a part of its own")
+        << "http://s.test/" << Lists{{{"a", QString(3000, u'b'), "c"}, {}, {}, {}, {}, {}}}
+        << qsizetype(10) << qsizetype(1000) << QList<int>{2, 1, 1} << "http://s.test/";
+}
+
+void tst_Sitemap::splitWithinLimits() {
+    QFETCH(QString, start);
+    QFETCH(Lists, lists);
+    QFETCH(qsizetype, maxUrls);
+    QFETCH(qsizetype, maxBytes);
+    QFETCH(QList<int>, urlsPerPart);
+    QFETCH(QString, root);
+
+    ListsView view(start, lists);
+    const QByteArray document = BuildSitemap(view, "Weekly").toUtf8();
+    const SitemapSplit split = SplitSitemap(QString::fromUtf8(document), maxUrls, maxBytes);
+    if (urlsPerPart.size() == 1) {
+        QCOMPARE(split.parts, QList<QByteArray>{document});
+        QCOMPARE(split.index, QByteArray());
+        return;
+    }
+
+    // Every part is the document's head, a run of its entries as they stand there (but the
+    // first, which follows the head on its own line) and its end; the runs make up the whole.
+    const qsizetype head = document.indexOf("<url>");
+    const QByteArray end = "\r\n</urlset>";
+    QByteArray entries;
+    QList<int> counts;
+    for (const QByteArray &part : split.parts) {
+        QVERIFY(part.startsWith(document.left(head)) && part.endsWith(end));
+        const int urls = int(part.count("<url>"));
+        QVERIFY(urls <= maxUrls && (part.size() <= maxBytes || urls == 1));
+        counts.append(urls);
+        const QByteArray run = part.sliced(head, part.size() - head - end.size());
+        if (!entries.isEmpty())
+            entries += document.at(document.indexOf(run) - 1) == '\n' ? "\r\n" : "";
+        entries += run;
+    }
+    QCOMPARE(counts, urlsPerPart);
+    QCOMPARE(document.left(head) + entries + end, document);
+
+    QByteArray index = "<?xml version='1.0' encoding='UTF-8'?>\r\n<sitemapindex\r\n"
+                       "xmlns = 'http://www.sitemaps.org/schemas/sitemap/0.9'>\r\n"
+                       "<!-- created with Corvane " +
+                       makerHomePage.toUtf8() + " -->\r\n";
+    for (int part = 1; part <= counts.size(); ++part)
+        index += "<sitemap>\r\n<loc>" + root.toUtf8() + "sitemap-" + QByteArray::number(part) +
+                 ".xml</loc>\r\n</sitemap>\r\n";
+    QCOMPARE(split.index, index + "</sitemapindex>");
 }
 
 QTEST_APPLESS_MAIN(tst_Sitemap)

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -32,8 +33,9 @@ void writeFile(const QString &path, const QByteArray &bytes) {
 class RecordingFileSystem final : public FileSystem {
 public:
     bool DirExists(const QString &path) override { return disk.DirExists(path); }
-    QString replaceFile(const QString &path, const QByteArray &bytes) override {
-        written.insert(path, bytes);
+    FileFailure replaceFiles(const QList<NewFile> &files) override {
+        for (const NewFile &file : files)
+            written.insert(file.path, file.bytes);
         return {};
     }
     DiskFileSystem disk;
@@ -65,6 +67,8 @@ private Q_SLOTS:
     void exportDirectory();
     void failedWriteKeepsTheOldFile_data();
     void failedWriteKeepsTheOldFile();
+    void splitExport_data();
+    void splitExport();
     void messageBoxHasOneOkAndNoIcon();
     void selectAllKey_data();
     void selectAllKey();
@@ -292,6 +296,87 @@ void tst_WindowCommands::failedWriteKeepsTheOldFile() {
         QCOMPARE(QDir(directory).entryList({"sitemap.xml*"}, QDir::Files | QDir::Hidden),
                  QStringList{"sitemap.xml"});
     }
+}
+
+void tst_WindowCommands::splitExport_data() {
+    QTest::addColumn<bool>("thirdPartFails");
+
+    QTest::newRow("three parts and their index") << false;
+    QTest::newRow("the third part cannot be written: every old file kept") << true;
+}
+
+void tst_WindowCommands::splitExport() {
+    QFETCH(bool, thirdPartFails);
+
+    // Two addresses a part: the start address and five links make three parts, the last one
+    // long enough to pass the file size limit that the failing row sets.
+    h->limits = {2, 1 << 20};
+    h->open(h->fake);
+    const QString s = "http://s.test:8080/shop";
+    const QString longest = s + "/e" + QString(2000, u'x');
+    h->fake.pages = {{s, {s + "/b", s + "/a", s + "/d", s + "/c", longest}}};
+    pressGo(window(), s);
+    press("cmdBuild");
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    writeFile(dir.filePath("sitemap.xml"), "old index");
+    writeFile(dir.filePath("sitemap-1.xml"), "old part 1");
+    writeFile(dir.filePath("sitemap-4.xml"), "old part 4");
+
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    if (thirdPartFails) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 1500;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+    pressExport(folder.path());
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    QCOMPARE(readFile(dir.filePath("sitemap-4.xml")), QByteArray("old part 4"));
+    if (thirdPartFails) {
+        QCOMPARE(h->messages.shown.size(), 1);
+        QVERIFY(h->messages.shown.first().startsWith("Could not write " +
+                                                     dir.filePath("sitemap-3.xml") + ": "));
+        QCOMPARE(readFile(dir.filePath("sitemap.xml")), QByteArray("old index"));
+        QCOMPARE(readFile(dir.filePath("sitemap-1.xml")), QByteArray("old part 1"));
+        QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"sitemap-1.xml", "sitemap-4.xml", "sitemap.xml"}));
+        return;
+    }
+    QCOMPARE(h->messages.shown,
+             QStringList{"The sitemap is too big for one file, so Export wrote 4 files: "
+                         "sitemap-1.xml to sitemap-3.xml, and sitemap.xml, which lists them. "
+                         "Upload all 4 files to the root folder of the site."});
+    QCOMPARE(QString::fromUtf8(readFile(dir.filePath("sitemap.xml"))),
+             "<?xml version='1.0' encoding='UTF-8'?>\r\n<sitemapindex\r\n"
+             "xmlns = 'http://www.sitemaps.org/schemas/sitemap/0.9'>\r\n"
+             "<!-- created with Corvane " +
+                 makerHomePage +
+                 " -->\r\n"
+                 "<sitemap>\r\n<loc>http://s.test:8080/sitemap-1.xml</loc>\r\n</sitemap>\r\n"
+                 "<sitemap>\r\n<loc>http://s.test:8080/sitemap-2.xml</loc>\r\n</sitemap>\r\n"
+                 "<sitemap>\r\n<loc>http://s.test:8080/sitemap-3.xml</loc>\r\n</sitemap>\r\n"
+                 "</sitemapindex>");
+    // Each part is the whole document's head, two of its entries in its order, and its end.
+    const QString whole = window().sitemapText();
+    QStringList entries;
+    for (const QRegularExpressionMatch &entry :
+         QRegularExpression("<url>.*?</url>", QRegularExpression::DotMatchesEverythingOption)
+             .globalMatch(whole))
+        entries.append(entry.captured());
+    QCOMPARE(entries.size(), 6);
+    QVERIFY(entries.last().contains(longest));
+    for (int part = 0; part < 3; ++part) {
+        QCOMPARE(QString::fromUtf8(
+                     readFile(dir.filePath(QStringLiteral("sitemap-%1.xml").arg(part + 1)))),
+                 whole.left(whole.indexOf("<url>")) + entries.mid(2 * part, 2).join("\r\n") +
+                     "\r\n</urlset>");
+    }
+    QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"sitemap-1.xml", "sitemap-2.xml", "sitemap-3.xml", "sitemap-4.xml",
+                          "sitemap.xml"}));
 }
 
 void tst_WindowCommands::messageBoxHasOneOkAndNoIcon() {

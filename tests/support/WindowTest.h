@@ -70,8 +70,8 @@ struct WindowHarness {
     }
     void open(HtmlEngine &engine) {
         window.reset();
-        window = std::make_unique<frmCrawler>(frmCrawler::Seams{engine, *files, messages, opener},
-                                              programDirectory);
+        window = std::make_unique<frmCrawler>(
+            frmCrawler::Seams{engine, *files, messages, opener, limits}, programDirectory);
         window->show();
     }
     void useNetwork(FetchLimits limits = {}) {
@@ -85,6 +85,7 @@ struct WindowHarness {
     std::unique_ptr<NetworkHtmlEngine> network;
     DiskFileSystem disk;
     FileSystem *files = &disk; // set before open() to watch the disk
+    SitemapLimits limits;      // set before open() to split small sitemaps
     RecordingMessageBox messages;
     SystemDesktopOpener opener;
     std::unique_ptr<frmCrawler> window;
