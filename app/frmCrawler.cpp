@@ -140,9 +140,8 @@ void frmCrawler::createControls() {
     cmbFrequency = new QComboBox(this);
     cmbFrequency->setEditable(true);
     cmbFrequency->setInsertPolicy(QComboBox::NoInsert);
-    cmbFrequency->addItems(
-        {QStringLiteral("Daily"), QStringLiteral("Weekly"), QStringLiteral("Monthly")});
-    cmbFrequency->setCurrentIndex(1);
+    cmbFrequency->addItems(changeFrequencies);
+    cmbFrequency->setCurrentIndex(int(changeFrequencies.indexOf(defaultChangeFrequency)));
     place(cmbFrequency, 3120, 7320, 2175, 360);
     cmdBuild = button(QStringLiteral("Build Sitemap"), this);
     cmdBuild->setEnabled(false);
@@ -283,25 +282,17 @@ void frmCrawler::BuildSitemap(const QString &frequency) {
 void frmCrawler::cmdExport_Click() {
     const ExportResult result =
         ExportSitemap(m_seams.files, txtExport->text(), strSitemap, m_seams.limits);
-    switch (result.outcome) {
-    case ExportResult::Outcome::Written:
+    const QString failure = ExportFailureText(result);
+    if (!failure.isNull()) {
+        m_seams.messages.show(failure);
+    } else if (!result.parts.isEmpty()) {
         // Search engines take at most 50,000 addresses or 50 MiB from one file.
-        if (!result.parts.isEmpty()) {
-            m_seams.messages.show(
-                QStringLiteral("The sitemap is too big for one file, so Export wrote %1 files: "
-                               "sitemap-1.xml to sitemap-%2.xml, and sitemap.xml, which lists "
-                               "them. Upload all %1 files to the root folder of the site.")
-                    .arg(result.parts.size() + 1)
-                    .arg(result.parts.size()));
-        }
-        break;
-    case ExportResult::Outcome::NoSuchDirectory:
-        m_seams.messages.show(QStringLiteral("Directory doesn't exist - please check and re-type"));
-        break;
-    case ExportResult::Outcome::WriteFailed:
         m_seams.messages.show(
-            QStringLiteral("Could not write %1: %2").arg(result.file, result.reason));
-        break;
+            QStringLiteral("The sitemap is too big for one file, so Export wrote %1 files: "
+                           "sitemap-1.xml to sitemap-%2.xml, and sitemap.xml, which lists "
+                           "them. Upload all %1 files to the root folder of the site.")
+                .arg(result.parts.size() + 1)
+                .arg(result.parts.size()));
     }
 }
 
