@@ -103,14 +103,14 @@ void frmCrawler::createControls() {
     const QFont listFont = windowFont(8.25, QFont::Bold);
     for (int level = 0; level < levels; ++level) {
         const int top = 720 + 1080 * level;
-        lstLinks[level] = new LevelList(LevelListModel::Order::Sorted, this);
+        lstLinks[level] = new LevelList(list(Side::Internal, level), this);
         lstLinks[level]->setObjectName(QStringLiteral("lstLinks%1").arg(level));
         lstLinks[level]->setFont(listFont);
         place(lstLinks[level], 120, top, 7575, 1035);
         lstLinks[level]->setAccessibleName(QStringLiteral("Internal links, level %1").arg(level));
         lstLinks[level]->setAccessibleDescription(
             QStringLiteral("Addresses inside the site, in alphabetical order"));
-        lstExternal[level] = new LevelList(LevelListModel::Order::AsAdded, this);
+        lstExternal[level] = new LevelList(list(Side::External, level), this);
         lstExternal[level]->setObjectName(QStringLiteral("lstExternal%1").arg(level));
         lstExternal[level]->setFont(listFont);
         place(lstExternal[level], 7800, top, 6975, 1035);
@@ -140,9 +140,8 @@ void frmCrawler::createControls() {
     cmbFrequency = new QComboBox(this);
     cmbFrequency->setEditable(true);
     cmbFrequency->setInsertPolicy(QComboBox::NoInsert);
-    cmbFrequency->addItems(
-        {QStringLiteral("Daily"), QStringLiteral("Weekly"), QStringLiteral("Monthly")});
-    cmbFrequency->setCurrentIndex(1);
+    cmbFrequency->addItems(changeFrequencies);
+    cmbFrequency->setCurrentIndex(int(changeFrequencies.indexOf(defaultChangeFrequency)));
     place(cmbFrequency, 3120, 7320, 2175, 360);
     cmdBuild = button(QStringLiteral("Build Sitemap"), this);
     cmdBuild->setEnabled(false);
@@ -250,17 +249,12 @@ void frmCrawler::CrawlSite(QString &strURL) {
 }
 
 void frmCrawler::cmdNew_Click() {
-    for (int level = 0; level < levels; ++level) {
-        lstLinks[level]->clear();
-        lstExternal[level]->clear();
-    }
+    clear();
     txtSitemap->setPlainText(QString());
     strSitemap.clear();
     fraSitemap->hide();
     cmdBuild->setEnabled(false);
     cmdBuild->setText(QStringLiteral("Build Sitemap"));
-    setCountCaption(Side::Internal, QStringLiteral("0"));
-    setCountCaption(Side::External, QStringLiteral("0"));
 }
 
 void frmCrawler::cmdBuild_Click() {
@@ -288,25 +282,17 @@ void frmCrawler::BuildSitemap(const QString &frequency) {
 void frmCrawler::cmdExport_Click() {
     const ExportResult result =
         ExportSitemap(m_seams.files, txtExport->text(), strSitemap, m_seams.limits);
-    switch (result.outcome) {
-    case ExportResult::Outcome::Written:
+    const QString failure = ExportFailureText(result);
+    if (!failure.isNull()) {
+        m_seams.messages.show(failure);
+    } else if (!result.parts.isEmpty()) {
         // Search engines take at most 50,000 addresses or 50 MiB from one file.
-        if (!result.parts.isEmpty()) {
-            m_seams.messages.show(
-                QStringLiteral("The sitemap is too big for one file, so Export wrote %1 files: "
-                               "sitemap-1.xml to sitemap-%2.xml, and sitemap.xml, which lists "
-                               "them. Upload all %1 files to the root folder of the site.")
-                    .arg(result.parts.size() + 1)
-                    .arg(result.parts.size()));
-        }
-        break;
-    case ExportResult::Outcome::NoSuchDirectory:
-        m_seams.messages.show(QStringLiteral("Directory doesn't exist - please check and re-type"));
-        break;
-    case ExportResult::Outcome::WriteFailed:
         m_seams.messages.show(
-            QStringLiteral("Could not write %1: %2").arg(result.file, result.reason));
-        break;
+            QStringLiteral("The sitemap is too big for one file, so Export wrote %1 files: "
+                           "sitemap-1.xml to sitemap-%2.xml, and sitemap.xml, which lists "
+                           "them. Upload all %1 files to the root folder of the site.")
+                .arg(result.parts.size() + 1)
+                .arg(result.parts.size()));
     }
 }
 
@@ -356,35 +342,12 @@ QString frmCrawler::startAddress() const {
     return txtURL->text();
 }
 
-SeenText &frmCrawler::seen(Side side) {
-    return side == Side::Internal ? strInternalSeen : strExternalSeen;
-}
-
-void frmCrawler::addLink(Side side, int level, const QString &address) {
-    (side == Side::Internal ? lstLinks : lstExternal)[level]->add(address);
-}
-
-int frmCrawler::linkCount(int level) const {
-    return lstLinks[level]->count();
-}
-
-bool frmCrawler::selectLink(int level, int index) {
-    return lstLinks[level]->select(index);
-}
-
-QString frmCrawler::selectedLink(int level) const {
-    return lstLinks[level]->selectedText();
-}
-
 QLabel *frmCrawler::countLabel(Side side) const {
     return side == Side::Internal ? lblInternalLinks : lblExternalLinks;
 }
 
-QString frmCrawler::countCaption(Side side) const {
-    return countLabel(side)->text();
-}
-
 void frmCrawler::setCountCaption(Side side, const QString &caption) {
+    CrawlLists::setCountCaption(side, caption);
     countLabel(side)->setText(caption);
     countLabel(side)->setAccessibleDescription(caption);
 }

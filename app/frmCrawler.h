@@ -1,8 +1,7 @@
 #pragma once
 
-#include "CrawlView.h"
+#include "CrawlLists.h"
 #include "Export.h"
-#include "Sitemap.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -23,14 +22,12 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
-// The program's only window. It holds all the state of a run in its controls and in three
-// strings, and runs every command on its own thread; a crawl turns its event queue while it
+// The program's window: a face over the crawl's lists, which its list boxes and count labels
+// show. It runs every command on its own thread; a crawl turns its event queue while it
 // works, so the window stays usable, and every crawl stops when the window is closed.
-class frmCrawler final : public QWidget, public CrawlView, public SitemapView {
+class frmCrawler final : public QWidget, public CrawlLists {
     Q_OBJECT
 public:
-    static constexpr int levels = 6;
-
     // What the window reaches the outside world through; all must outlive it.
     struct Seams {
         HtmlEngine &engine;
@@ -51,14 +48,8 @@ public:
     void OpenURL(const QString &URL);
     const QString &sitemapText() const { return strSitemap; }
 
-    // CrawlView
+    // What the window adds to the lists
     QString startAddress() const override;
-    SeenText &seen(Side side) override;
-    void addLink(Side side, int level, const QString &address) override;
-    int linkCount(int level) const override;
-    bool selectLink(int level, int index) override;
-    QString selectedLink(int level) const override;
-    QString countCaption(Side side) const override;
     void setCountCaption(Side side, const QString &caption) override;
     void setBusyPointer(bool busy) override;
     void enableBuild() override;
@@ -110,7 +101,5 @@ private:
     QPushButton *cmdExport;
     ClickLabel *Label4;
 
-    SeenText strInternalSeen;
-    SeenText strExternalSeen;
     QString strSitemap;
 };

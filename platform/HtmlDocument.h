@@ -16,6 +16,10 @@ public:
     // The address of each `a` and `area` element with an href, in document order, as a
     // browser reports the element's href. Empty until the document is complete.
     virtual QStringList links() const = 0;
+    // Why the page is not a good one, in a few words ("Connection refused", "404 Not Found",
+    // "not HTML", "timed out"); null while it is loading and when it loaded well. A page sent
+    // with an error status still has its links.
+    virtual QString failure() const { return {}; }
 };
 
 // A document with nothing in it: complete from the start, without links.

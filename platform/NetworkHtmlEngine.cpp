@@ -147,10 +147,10 @@ public:
         , m_end(limits.total)
         , m_reply(nullptr, ReplyDeleter{this}) {
         m_deadline.setSingleShot(true);
-        connect(&m_deadline, &QTimer::timeout, this, [this] { complete({}); });
+        connect(&m_deadline, &QTimer::timeout, this, [this] { fail(QStringLiteral("timed out")); });
         m_deadline.start(limits.total); // covers the redirects and the parse as well
         connect(&m_parse, &QFutureWatcherBase::finished, this, [this] {
-            complete(m_parse.future().resultCount() ? m_parse.result() : QStringList());
+            completeParse(m_parse.future().resultCount() ? m_parse.result() : std::nullopt);
         });
         request(url);
     }
@@ -161,6 +161,7 @@ public:
         return m_complete ? QStringLiteral("complete") : QStringLiteral("loading");
     }
     QStringList links() const override { return m_links; }
+    QString failure() const override { return m_complete ? m_failure : QString(); }
 
 private:
     // Redirects are followed here, one request each: Qt 6.4 following them itself sends the
@@ -203,8 +204,12 @@ private:
             from ? WebUrl::parse(QString::fromUtf8(m_reply->rawHeader("Location")), &*from)
                  : std::nullopt;
         const std::optional<QUrl> next = requestUrl(to);
-        if (!next || m_redirects == maxRedirects) {
-            complete({});
+        if (!next) {
+            fail(QStringLiteral("redirected to an address that cannot be requested"));
+            return;
+        }
+        if (m_redirects == maxRedirects) {
+            fail(QStringLiteral("too many redirects"));
             return;
         }
         ++m_redirects;
@@ -237,7 +242,10 @@ private:
             m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() &&
             error != QNetworkReply::OperationCanceledError && error != QNetworkReply::TimeoutError;
         if (!answered) {
-            complete({});
+            fail(error == QNetworkReply::OperationCanceledError ||
+                         error == QNetworkReply::TimeoutError
+                     ? QStringLiteral("timed out")
+                     : m_reply->errorString());
             return;
         }
         if (redirecting()) {
@@ -251,6 +259,13 @@ private:
     void parse() {
         if (!m_reply)
             return;
+        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status >= 400) {
+            const QByteArray phrase =
+                m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
+            m_failure =
+                QStringLiteral("%1 %2").arg(status).arg(QString::fromUtf8(phrase)).trimmed();
+        }
         const QByteArray contentType =
             m_reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
         // Links resolve against the address of the last redirect.
@@ -262,25 +277,39 @@ private:
             // A UTF-8 page goes to the link scanner as it came.
             const DecodedPage page = decodePage(body, contentType, TextForm::Utf8WhenUtf8);
             if (!page.isHtml)
-                return QStringList();
+                return std::optional<QStringList>();
             if (page.isXml)
-                return extractXhtmlLinks(page.text, finalUrl, page.encoding, end, stop.get());
+                return std::optional(
+                    extractXhtmlLinks(page.text, finalUrl, page.encoding, end, stop.get()));
             const QByteArray utf8 = page.text.isEmpty() ? page.utf8 : page.text.toUtf8();
-            return extractLinks(utf8, finalUrl, page.encoding, end, stop.get());
+            return std::optional(extractLinks(utf8, finalUrl, page.encoding, end, stop.get()));
         };
         // A page of ordinary size parses in a millisecond or two: handing it to another thread
         // and back would cost more than it saves. Larger ones would hold the window up.
         if (m_body.size() <= maxBodyParsedHere) {
-            complete(linksOf(std::exchange(m_body, {})));
+            completeParse(linksOf(std::exchange(m_body, {})));
             return;
         }
-        auto promise = std::make_shared<QPromise<QStringList>>();
+        auto promise = std::make_shared<QPromise<std::optional<QStringList>>>();
         m_parse.setFuture(promise->future());
         m_parsers.start([promise, linksOf, body = std::move(m_body)] {
             promise->start();
             promise->addResult(linksOf(body));
             promise->finish();
         });
+    }
+
+    // A body that is not HTML has no links, and the page fails unless it failed already.
+    void completeParse(const std::optional<QStringList> &links) {
+        if (!links && m_failure.isNull())
+            m_failure = QStringLiteral("not HTML");
+        complete(links.value_or(QStringList()));
+    }
+
+    void fail(const QString &reason) {
+        if (!m_complete)
+            m_failure = reason;
+        complete({});
     }
 
     void complete(const QStringList &links) {
@@ -305,8 +334,9 @@ private:
     Inflater m_inflater;
     QByteArray m_body; // as the page reads, inflated
     QTimer m_deadline;
-    QFutureWatcher<QStringList> m_parse;
+    QFutureWatcher<std::optional<QStringList>> m_parse;
     QStringList m_links;
+    QString m_failure;   // null unless the page failed
     int m_redirects = 0; // followed so far
     bool m_complete = false;
 };

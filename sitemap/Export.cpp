@@ -30,3 +30,15 @@ ExportResult ExportSitemap(FileSystem &files, const QString &directory, const QS
         return {ExportResult::Outcome::WriteFailed, failure.path, failure.reason};
     return {ExportResult::Outcome::Written, index, {}, parts};
 }
+
+QString ExportFailureText(const ExportResult &result) {
+    switch (result.outcome) {
+    case ExportResult::Outcome::Written:
+        break;
+    case ExportResult::Outcome::NoSuchDirectory:
+        return QStringLiteral("Directory doesn't exist - please check and re-type");
+    case ExportResult::Outcome::WriteFailed:
+        return QStringLiteral("Could not write %1: %2").arg(result.file, result.reason);
+    }
+    return {};
+}

@@ -30,3 +30,6 @@ struct ExportResult {
 // so a failed export leaves them all as they were.
 ExportResult ExportSitemap(FileSystem &files, const QString &directory, const QString &document,
                            SitemapLimits limits = {});
+
+// Why an export failed, as the user is told; null when the sitemap was written.
+QString ExportFailureText(const ExportResult &result);

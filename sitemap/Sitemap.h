@@ -3,9 +3,16 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // The maker's home page: named in every sitemap and opened by the window's credit label.
 inline const QString makerHomePage = QStringLiteral("http://www.quillon.example/corvane/");
+
+// The change frequencies offered for a sitemap, as written into it, and the one a sitemap
+// gets when none is picked.
+inline const QStringList changeFrequencies = {QStringLiteral("Daily"), QStringLiteral("Weekly"),
+                                              QStringLiteral("Monthly")};
+inline const QString defaultChangeFrequency = QStringLiteral("Weekly");
 
 // The window as the sitemap builder uses it: the start address and the internal level
 // lists, walked by selecting each entry in turn.

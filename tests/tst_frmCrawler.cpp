@@ -246,8 +246,8 @@ void tst_frmCrawler::secondGoAddsToTheListsAndCounts() {
     const QString s = QStringLiteral("http://s.test");
     h->fake.pages = {{s, {s + "/a", "http://o.test/"}}, {s + "/a", {}}};
     // Counts go on in plain digits however large they grow.
-    control<QLabel>(window(), "lblInternalLinks")->setText("99999");
-    control<QLabel>(window(), "lblExternalLinks")->setText("999998");
+    window().setCountCaption(Side::Internal, "99999");
+    window().setCountCaption(Side::External, "999998");
     pressGo(window(), s);
     pressGo(window(), s);
     QCOMPARE(filed(window()), (QStringList{"L0 " + s + "/a", "L0 " + s + "/a", "E0 http://o.test/",
