@@ -79,6 +79,9 @@ frmCrawler::frmCrawler(const Seams &seams, const QString &programDirectory, QWid
     connect(Label4, &ClickLabel::clicked, this, &frmCrawler::Label4_Click);
     txtSitemap->installEventFilter(this);
 
+    m_countsLater.setSingleShot(true);
+    m_countsLater.setInterval(16);
+    connect(&m_countsLater, &QTimer::timeout, this, &frmCrawler::showCounts);
     m_paintLater.setSingleShot(true);
     connect(&m_paintLater, &QTimer::timeout, this, [this] {
         QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
@@ -246,6 +249,26 @@ void frmCrawler::CrawlSite(QString &strURL) {
     ++m_crawlsRunning;
     ::CrawlSite(*this, m_seams.engine, strURL);
     --m_crawlsRunning;
+    showLists();
+}
+
+void frmCrawler::showLists() {
+    for (int level = 0; level < levels; ++level) {
+        lstLinks[level]->catchUp();
+        lstExternal[level]->catchUp();
+    }
+    showCounts();
+}
+
+void frmCrawler::showCounts() {
+    m_countsLater.stop();
+    for (const Side side : {Side::Internal, Side::External}) {
+        const QString caption = countCaption(side);
+        if (countLabel(side)->text() != caption) {
+            countLabel(side)->setText(caption);
+            countLabel(side)->setAccessibleDescription(caption);
+        }
+    }
 }
 
 void frmCrawler::cmdNew_Click() {
@@ -255,6 +278,7 @@ void frmCrawler::cmdNew_Click() {
     fraSitemap->hide();
     cmdBuild->setEnabled(false);
     cmdBuild->setText(QStringLiteral("Build Sitemap"));
+    showLists();
 }
 
 void frmCrawler::cmdBuild_Click() {
@@ -276,6 +300,7 @@ void frmCrawler::cmdBuild_Click() {
 
 void frmCrawler::BuildSitemap(const QString &frequency) {
     strSitemap = ::BuildSitemap(*this, frequency);
+    showLists();
     txtSitemap->setPlainText(strSitemap);
 }
 
@@ -348,8 +373,9 @@ QLabel *frmCrawler::countLabel(Side side) const {
 
 void frmCrawler::setCountCaption(Side side, const QString &caption) {
     CrawlLists::setCountCaption(side, caption);
-    countLabel(side)->setText(caption);
-    countLabel(side)->setAccessibleDescription(caption);
+    // The crawl raises a count for every link it files; the labels show it once a frame.
+    if (!m_countsLater.isActive())
+        m_countsLater.start();
 }
 
 void frmCrawler::setBusyPointer(bool busy) {

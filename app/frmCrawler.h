@@ -72,6 +72,10 @@ private:
     void createControls();
     void setTabOrder();
     QLabel *countLabel(Side side) const;
+    // Shows in the list boxes and the count labels what the crawl or the build left in the
+    // lists, at once rather than at the next frame.
+    void showLists();
+    void showCounts();
 
     Seams m_seams;
     bool m_closed = false;
@@ -81,6 +85,7 @@ private:
     QElapsedTimer m_sincePaint;
     QElapsedTimer m_sinceTurn;
     QTimer m_paintLater;
+    QTimer m_countsLater;
 
     QPushButton *cmdNew;
     QLabel *Label2;
