@@ -19,8 +19,8 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
+class SitemapText;
 
 // The program's only window. It holds all the state of a run in its controls and in three
 // strings, and runs every command on its own thread; a crawl turns its event queue while it
@@ -94,7 +94,7 @@ private:
     std::array<LevelList *, levels> lstLinks;
     std::array<LevelList *, levels> lstExternal;
     QGroupBox *fraSitemap;
-    QPlainTextEdit *txtSitemap;
+    SitemapText *txtSitemap;
     QLabel *Label7;
     QLabel *lblInternalLinks;
     QComboBox *cmbFrequency;

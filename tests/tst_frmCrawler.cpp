@@ -1,9 +1,10 @@
+#include "SitemapText.h"
 #include "WindowTest.h"
 
 #include <QAccessible>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QTimer>
 
@@ -413,9 +414,9 @@ void tst_frmCrawler::largeListsHaveNoSixteenBitLimit() {
 }
 
 void tst_frmCrawler::longEntryIsDrawnShortButStaysWhole() {
-    // Links of a megabyte: laying one out whole held the window for seconds.
+    // Links of megabytes: laying one out whole held the window for seconds.
     const QString s = QStringLiteral("http://s.test");
-    const QString internal = s + u'/' + QString(1 << 20, u'x');
+    const QString internal = s + u'/' + QString(2 << 20, u'x');
     const QString external = "http://o.test/" + QString(1 << 20, u'y');
     h->fake.pages = {{s, {internal, external, external}}, {internal, {}}};
     pressGo(window(), s);
@@ -431,6 +432,21 @@ void tst_frmCrawler::longEntryIsDrawnShortButStaysWhole() {
         option.initFrom(list);
         QVERIFY(list->itemDelegate()->sizeHint(option, entry).width() < 20 * list->width());
     }
+
+    // The sitemap shows the line of 2 MiB wrapped, and every character of it can be reached.
+    QTest::mouseClick(button("cmdBuild"), Qt::LeftButton);
+    auto *text = control<SitemapText>(window(), "txtSitemap");
+    QVERIFY(text->isVisible());
+    QCOMPARE(text->text(), window().sitemapText());
+    QVERIFY(text->text().contains("<loc>" + internal + "</loc>\r\n"));
+    QVERIFY(!window().grab().isNull());
+    QScrollBar *scroll = text->verticalScrollBar();
+    QVERIFY(scroll->maximum() > internal.size() / 200);
+    text->setFocus();
+    QTest::keyClick(text, Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(scroll->value(), scroll->maximum());
+    QCOMPARE(text->selectedText(), window().sitemapText());
+    QVERIFY(!window().grab().isNull());
 }
 
 QTEST_MAIN(tst_frmCrawler)

@@ -1,0 +1,430 @@
+#include "SitemapText.h"
+
+#include <QClipboard>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSet>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Room between the frame and the text, in pixels.
+constexpr int margin = 4;
+
+bool drawnAsSpace(char16_t c) {
+    return c < 0x20 || c == 0x2028 || c == 0x2029;
+}
+
+} // namespace
+
+SitemapText::SitemapText(QWidget *parent)
+    : QAbstractScrollArea(parent)
+    , m_lineStarts{0} {
+    setFocusPolicy(Qt::StrongFocus);
+    // Lines wrap at the view's width: there is nothing to scroll across.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    viewport()->setCursor(Qt::IBeamCursor);
+    updateWidestCharacter();
+}
+
+SitemapText::~SitemapText() = default;
+
+void SitemapText::setText(const QString &text) {
+    m_text = text;
+    m_lineStarts.assign(1, 0);
+    // One pass finds the line starts and which characters occur, so that the rows can be as
+    // wide as the widest of them allows.
+    std::vector<bool> seen(0x10000);
+    bool pairs = false;
+    const auto *units = reinterpret_cast<const char16_t *>(m_text.constData());
+    const qsizetype size = m_text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = units[i];
+        if (c == u'\n')
+            m_lineStarts.push_back(i + 1);
+        seen[c] = true;
+        pairs |= QChar::isHighSurrogate(c);
+    }
+    m_distinct.clear();
+    for (char32_t c = 0; c < 0x10000; ++c) {
+        if (seen[c] && !QChar::isSurrogate(c) && !drawnAsSpace(char16_t(c)))
+            m_distinct += QChar(c);
+    }
+    if (pairs) {
+        QSet<char32_t> found;
+        for (qsizetype i = 0; i + 1 < size; ++i) {
+            if (QChar::isHighSurrogate(units[i]) && QChar::isLowSurrogate(units[i + 1]))
+                found.insert(QChar::surrogateToUcs4(units[i], units[i + 1]));
+        }
+        for (const char32_t c : std::as_const(found))
+            m_distinct += QString::fromUcs4(&c, 1);
+    }
+
+    m_anchor = m_cursor = 0;
+    m_goalColumn = -1;
+    m_dragging = false;
+    updateWidestCharacter();
+    verticalScrollBar()->setValue(0);
+    viewport()->update();
+}
+
+void SitemapText::select(qsizetype start, qsizetype length) {
+    start = std::clamp<qsizetype>(start, 0, m_text.size());
+    length = std::clamp<qsizetype>(length, 0, m_text.size() - start);
+    m_anchor = start;
+    m_cursor = start + length;
+    m_goalColumn = -1;
+    viewport()->update();
+}
+
+void SitemapText::copy() const {
+    if (selectionLength() > 0)
+        QGuiApplication::clipboard()->setText(selectedText());
+}
+
+qsizetype SitemapText::lineOf(qsizetype position) const {
+    return std::upper_bound(m_lineStarts.cbegin(), m_lineStarts.cend(), position) -
+           m_lineStarts.cbegin() - 1;
+}
+
+qsizetype SitemapText::lineEnd(qsizetype line) const {
+    if (line + 1 == lineCount())
+        return m_text.size();
+    qsizetype end = m_lineStarts[line + 1] - 1;
+    if (end > m_lineStarts[line] && m_text.at(end - 1) == u'\r')
+        --end;
+    return end;
+}
+
+qsizetype SitemapText::rowsOfLine(qsizetype line) const {
+    const qsizetype length = lineEnd(line) - m_lineStarts[line];
+    return std::max<qsizetype>(1, (length + m_rowColumns - 1) / m_rowColumns);
+}
+
+void SitemapText::ensureRows() const {
+    const int wanted = columns();
+    if (wanted == m_rowColumns && m_firstRows.size() == m_lineStarts.size() + 1)
+        return;
+    m_rowColumns = wanted;
+    m_firstRows.resize(m_lineStarts.size() + 1);
+    qsizetype rows = 0;
+    for (qsizetype line = 0; line < lineCount(); ++line) {
+        m_firstRows[line] = rows;
+        rows += rowsOfLine(line);
+    }
+    m_firstRows.back() = rows;
+}
+
+qsizetype SitemapText::rowCount() const {
+    ensureRows();
+    return m_firstRows.back();
+}
+
+qsizetype SitemapText::rowOf(qsizetype position) const {
+    ensureRows();
+    const qsizetype line = lineOf(position);
+    const qsizetype column = std::min(position, lineEnd(line)) - m_lineStarts[line];
+    // The end of a full row is shown there, not at the start of the next.
+    return m_firstRows[line] + std::min(column / m_rowColumns, rowsOfLine(line) - 1);
+}
+
+SitemapText::Row SitemapText::row(qsizetype index) const {
+    ensureRows();
+    const auto lines = m_firstRows.cbegin() + lineCount();
+    const qsizetype line =
+        std::upper_bound(m_firstRows.cbegin(), lines, index) - m_firstRows.cbegin() - 1;
+    const qsizetype start = m_lineStarts[line] + (index - m_firstRows[line]) * m_rowColumns;
+    return {line, start, std::min<qsizetype>(m_rowColumns, lineEnd(line) - start)};
+}
+
+int SitemapText::rowHeight() const {
+    return std::max(1, int(std::ceil(QFontMetricsF(font()).height())));
+}
+
+int SitemapText::visibleRows() const {
+    return std::max(1, (viewport()->height() - margin) / rowHeight());
+}
+
+int SitemapText::columns() const {
+    const qreal width = viewport()->width() - 2 * margin - 1;
+    return std::max(1, int(width / m_widestCharacter));
+}
+
+void SitemapText::updateWidestCharacter() {
+    const QFontMetricsF metrics(font());
+    qreal widest = metrics.horizontalAdvance(u' ');
+    for (qsizetype i = 0; i < m_distinct.size(); ++i) {
+        if (m_distinct.at(i).isHighSurrogate()) {
+            widest = std::max(widest, metrics.horizontalAdvance(m_distinct.mid(i, 2)));
+            ++i;
+        } else {
+            widest = std::max(widest, metrics.horizontalAdvance(m_distinct.at(i)));
+        }
+    }
+    m_widestCharacter = std::max<qreal>(1, widest);
+    m_rowColumns = 0;
+    updateScrollBar();
+}
+
+void SitemapText::updateScrollBar() {
+    const qsizetype rows = rowCount();
+    const int shown = visibleRows();
+    const qsizetype last = std::max<qsizetype>(0, rows - shown);
+    verticalScrollBar()->setRange(0,
+                                  int(std::min<qsizetype>(last, std::numeric_limits<int>::max())));
+    verticalScrollBar()->setPageStep(shown);
+    verticalScrollBar()->setSingleStep(1);
+}
+
+void SitemapText::layOut(QTextLayout &layout, const Row &row) const {
+    // What is drawn has one character for each of the row's, so that columns match: a
+    // control character is drawn as a space, and a surrogate pair split between two rows
+    // at the end of the first.
+    QString shown = m_text.mid(row.start, row.length);
+    for (QChar &c : shown) {
+        if (drawnAsSpace(c.unicode()))
+            c = u' ';
+    }
+    if (!shown.isEmpty() && shown.front().isLowSurrogate() && row.start > 0 &&
+        m_text.at(row.start - 1).isHighSurrogate())
+        shown.front() = QChar(0x200B);
+    const qsizetype end = row.start + row.length;
+    if (!shown.isEmpty() && shown.back().isHighSurrogate() && end < m_text.size() &&
+        m_text.at(end).isLowSurrogate())
+        shown += m_text.at(end);
+
+    layout.setText(shown);
+    layout.setFont(font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setTabStopDistance(m_widestCharacter);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (line.isValid())
+        line.setLineWidth(std::numeric_limits<int>::max() / 256);
+    layout.endLayout();
+}
+
+qsizetype SitemapText::positionAt(QPointF point) const {
+    const qsizetype top = verticalScrollBar()->value();
+    const qsizetype index = top + qsizetype(std::floor((point.y() - margin) / rowHeight()));
+    if (index < 0)
+        return 0;
+    if (index >= rowCount())
+        return m_text.size();
+    const Row at = row(index);
+    QTextLayout layout;
+    layOut(layout, at);
+    const int column = layout.lineAt(0).xToCursor(point.x() - margin);
+    return normalized(at.start + std::clamp<qsizetype>(column, 0, at.length));
+}
+
+qsizetype SitemapText::normalized(qsizetype position) const {
+    position = std::clamp<qsizetype>(position, 0, m_text.size());
+    if (position > 0 && position < m_text.size() && m_text.at(position).isLowSurrogate() &&
+        m_text.at(position - 1).isHighSurrogate())
+        --position;
+    const qsizetype line = lineOf(position);
+    return std::min(position, std::max(lineEnd(line), m_lineStarts[line]));
+}
+
+qsizetype SitemapText::nextPosition(qsizetype position) const {
+    const qsizetype line = lineOf(position);
+    if (position >= lineEnd(line))
+        return line + 1 < lineCount() ? m_lineStarts[line + 1] : m_text.size();
+    return normalized(position + (m_text.at(position).isHighSurrogate() ? 2 : 1));
+}
+
+qsizetype SitemapText::previousPosition(qsizetype position) const {
+    const qsizetype line = lineOf(position);
+    if (position == m_lineStarts[line])
+        return line > 0 ? lineEnd(line - 1) : 0;
+    return normalized(position - 1);
+}
+
+qsizetype SitemapText::verticalMove(qsizetype rows) {
+    const qsizetype from = rowOf(m_cursor);
+    const qsizetype to = from + rows;
+    if (to < 0)
+        return 0;
+    if (to >= rowCount())
+        return m_text.size();
+    if (m_goalColumn < 0)
+        m_goalColumn = m_cursor - row(from).start;
+    const Row target = row(to);
+    return normalized(target.start + std::min(m_goalColumn, target.length));
+}
+
+void SitemapText::moveCursor(qsizetype position, Anchor anchor) {
+    m_cursor = position;
+    if (anchor == Anchor::Move)
+        m_anchor = position;
+    ensureCursorVisible();
+    viewport()->update();
+}
+
+void SitemapText::ensureCursorVisible() {
+    const qsizetype at = rowOf(m_cursor);
+    const qsizetype top = verticalScrollBar()->value();
+    if (at < top)
+        verticalScrollBar()->setValue(int(at));
+    else if (at >= top + visibleRows())
+        verticalScrollBar()->setValue(int(at - visibleRows() + 1));
+}
+
+void SitemapText::paintEvent(QPaintEvent *) {
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Text));
+    QTextCharFormat selected;
+    selected.setBackground(palette().brush(QPalette::Highlight));
+    selected.setForeground(palette().brush(QPalette::HighlightedText));
+    const qsizetype selectionFrom = selectionStart();
+    const qsizetype selectionTo = selectionFrom + selectionLength();
+    const qsizetype cursorRow = hasFocus() ? rowOf(m_cursor) : -1;
+    const int height = rowHeight();
+
+    const qsizetype top = verticalScrollBar()->value();
+    const qsizetype bottom = std::min(rowCount(), top + visibleRows() + 1);
+    for (qsizetype index = top; index < bottom; ++index) {
+        const Row at = row(index);
+        QTextLayout layout;
+        layOut(layout, at);
+        const QPointF origin(margin, margin + (index - top) * height);
+        QList<QTextLayout::FormatRange> selections;
+        const qsizetype from = std::max(selectionFrom, at.start);
+        const qsizetype to = std::min(selectionTo, at.start + at.length);
+        if (from < to)
+            selections.append({int(from - at.start), int(to - from), selected});
+        layout.draw(&painter, origin, selections);
+
+        const QTextLine line = layout.lineAt(0);
+        // A selected line break shows as a space's width of selection after the line.
+        const qsizetype end = lineEnd(at.line);
+        if (at.start + at.length == end && end < m_text.size() && selectionFrom <= end &&
+            selectionTo > end) {
+            painter.fillRect(QRectF(origin.x() + line.naturalTextWidth(), origin.y(),
+                                    QFontMetricsF(font()).horizontalAdvance(u' '), height),
+                             palette().brush(QPalette::Highlight));
+        }
+        if (index == cursorRow) {
+            const qreal x = origin.x() + line.cursorToX(int(m_cursor - at.start));
+            painter.fillRect(QRectF(x, origin.y(), 1, height), palette().brush(QPalette::Text));
+        }
+    }
+}
+
+void SitemapText::resizeEvent(QResizeEvent *event) {
+    QAbstractScrollArea::resizeEvent(event);
+    // The row that holds the cursor stays in sight when rows are renumbered.
+    const int before = m_rowColumns;
+    updateScrollBar();
+    if (before != m_rowColumns)
+        ensureCursorVisible();
+}
+
+void SitemapText::changeEvent(QEvent *event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        updateWidestCharacter();
+}
+
+void SitemapText::keyPressEvent(QKeyEvent *event) {
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+        return;
+    }
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    const Anchor anchor = event->modifiers() & Qt::ShiftModifier ? Anchor::Keep : Anchor::Move;
+    const qsizetype line = lineOf(m_cursor);
+    qsizetype to;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        to = previousPosition(m_cursor);
+        break;
+    case Qt::Key_Right:
+        to = nextPosition(m_cursor);
+        break;
+    case Qt::Key_Up:
+        moveCursor(verticalMove(-1), anchor);
+        return;
+    case Qt::Key_Down:
+        moveCursor(verticalMove(1), anchor);
+        return;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        const int rows = event->key() == Qt::Key_PageUp ? -visibleRows() : visibleRows();
+        verticalScrollBar()->setValue(verticalScrollBar()->value() + rows);
+        moveCursor(verticalMove(rows), anchor);
+        return;
+    }
+    case Qt::Key_Home:
+        to = control ? 0 : m_lineStarts[line];
+        break;
+    case Qt::Key_End:
+        to = control ? m_text.size() : lineEnd(line);
+        break;
+    default:
+        // Typed text goes nowhere; the key is left to the window.
+        event->ignore();
+        return;
+    }
+    m_goalColumn = -1;
+    moveCursor(to, anchor);
+}
+
+void SitemapText::mousePressEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    m_dragging = true;
+    m_goalColumn = -1;
+    const Anchor anchor = event->modifiers() & Qt::ShiftModifier ? Anchor::Keep : Anchor::Move;
+    moveCursor(positionAt(event->position()), anchor);
+}
+
+void SitemapText::mouseMoveEvent(QMouseEvent *event) {
+    if (!m_dragging || !(event->buttons() & Qt::LeftButton))
+        return;
+    // Dragging past the top or bottom scrolls a row at a time.
+    const QPointF at = event->position();
+    if (at.y() < 0)
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    else if (at.y() > viewport()->height())
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    const QPointF inside(at.x(), std::clamp<qreal>(at.y(), 0, viewport()->height() - 1));
+    moveCursor(positionAt(inside), Anchor::Keep);
+}
+
+void SitemapText::mouseReleaseEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton || !m_dragging)
+        return;
+    m_dragging = false;
+    // As in every text box of the desktop, what the mouse selected can be pasted with the
+    // middle button.
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (clipboard->supportsSelection() && selectionLength() > 0)
+        clipboard->setText(selectedText(), QClipboard::Selection);
+}
+
+void SitemapText::focusInEvent(QFocusEvent *event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void SitemapText::focusOutEvent(QFocusEvent *event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+void SitemapText::scrollContentsBy(int, int) {
+    viewport()->update();
+}
