@@ -39,19 +39,16 @@ SitemapText::~SitemapText() = default;
 void SitemapText::setText(const QString &text) {
     m_text = text;
     m_lineStarts.assign(1, 0);
-    // One pass finds the line starts and which characters occur, so that the rows can be as
-    // wide as the widest of them allows.
-    std::vector<bool> seen(0x10000);
-    bool pairs = false;
+    for (qsizetype at = m_text.indexOf(u'\n'); at >= 0; at = m_text.indexOf(u'\n', at + 1))
+        m_lineStarts.push_back(at + 1);
+    // Which characters occur, so that the rows can be as wide as the widest of them allows.
+    std::vector<unsigned char> seen(0x10000);
     const auto *units = reinterpret_cast<const char16_t *>(m_text.constData());
     const qsizetype size = m_text.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = units[i];
-        if (c == u'\n')
-            m_lineStarts.push_back(i + 1);
-        seen[c] = true;
-        pairs |= QChar::isHighSurrogate(c);
-    }
+    for (qsizetype i = 0; i < size; ++i)
+        seen[units[i]] = 1;
+    const bool pairs = std::any_of(seen.cbegin() + 0xD800, seen.cbegin() + 0xDC00,
+                                   [](unsigned char c) { return c != 0; });
     m_distinct.clear();
     for (char32_t c = 0; c < 0x10000; ++c) {
         if (seen[c] && !QChar::isSurrogate(c) && !drawnAsSpace(char16_t(c)))

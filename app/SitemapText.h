@@ -24,7 +24,7 @@ public:
     explicit SitemapText(QWidget *parent = nullptr);
     ~SitemapText() override;
 
-    // Shows `text` from its first row with nothing selected. Costs one pass over the text.
+    // Shows `text` from its first row with nothing selected. Costs a pass over the text.
     void setText(const QString &text);
     const QString &text() const { return m_text; }
 
