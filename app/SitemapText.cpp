@@ -4,6 +4,7 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSet>
@@ -424,4 +425,13 @@ void SitemapText::focusOutEvent(QFocusEvent *event) {
 
 void SitemapText::scrollContentsBy(int, int) {
     viewport()->update();
+}
+
+void SitemapText::contextMenuEvent(QContextMenuEvent *event) {
+    QMenu menu(this);
+    QAction *copyAction = menu.addAction(tr("&Copy"), this, &SitemapText::copy);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(selectionLength() > 0);
+    menu.addAction(tr("Select All"), this, [this] { select(0, m_text.size()); });
+    menu.exec(event->globalPos());
 }

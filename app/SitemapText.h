@@ -16,8 +16,9 @@ class QTextLayout;
 // the same whatever the text's size and however long its lines.
 //
 // Positions are offsets in the text's UTF-16 code units, from 0 to its size. The user
-// scrolls, selects with the mouse and keyboard, and copies with the platform's copy key; the
-// view has no select-all key of its own: the window decides when to call select().
+// scrolls, selects with the mouse and keyboard, and copies with the platform's copy key or
+// the context menu; the view has no select-all key of its own: the window decides when a key
+// selects all, through select().
 class SitemapText final : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -47,6 +48,7 @@ protected:
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     // A row on screen: characters [start, start + length) of line `line`, without its break.

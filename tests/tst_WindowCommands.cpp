@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QGroupBox>
+#include <QMenu>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -203,6 +204,22 @@ void tst_WindowCommands::buildShowHideAndExport() {
     QTest::mouseClick(text, Qt::LeftButton, Qt::ShiftModifier,
                       QPoint(right, rowHeight * 5 / 2 + 4));
     QCOMPARE(sitemapBox()->selectedText(), lines.mid(0, 3).join("\r\n"));
+    // The context menu copies it.
+    QGuiApplication::clipboard()->clear();
+    QStringList offered;
+    QTimer::singleShot(0, this, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction *action : menu->actions())
+            offered.append(action->text());
+        menu->actions().first()->trigger();
+        menu->close();
+    });
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                              text->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(text, &menuKey);
+    QCOMPARE(offered, (QStringList{"&Copy", "Select All"}));
+    QCOMPARE(QGuiApplication::clipboard()->text(), lines.mid(0, 3).join("\r\n"));
     QTest::keyClicks(sitemapBox(), "typed");
     QTest::keyClick(sitemapBox(), Qt::Key_Delete);
     QCOMPARE(sitemapBox()->text(), built);
