@@ -1,5 +1,7 @@
 #include "SitemapText.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QClipboard>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -8,6 +10,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSet>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -23,11 +26,173 @@ bool drawnAsSpace(char16_t c) {
     return c < 0x20 || c == 0x2028 || c == 0x2029;
 }
 
+QAccessibleInterface *accessibleSitemapText(const QString &className, QObject *object);
+
+} // namespace
+
+// What a screen reader reads of the view: its text, a character, word or line at a time, the
+// cursor and the selection. Nothing here copies more of the text than was asked for.
+class SitemapTextAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit SitemapTextAccessible(SitemapText *view)
+        : QAccessibleWidget(view, QAccessible::EditableText) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State result = QAccessibleWidget::state();
+        result.readOnly = true;
+        result.multiLine = true;
+        result.selectableText = true;
+        return result;
+    }
+    void *interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    void selection(int index, int *start, int *end) const override {
+        *start = *end = 0;
+        if (index == 0 && view()->selectionLength() > 0) {
+            *start = int(view()->selectionStart());
+            *end = int(view()->selectionStart() + view()->selectionLength());
+        }
+    }
+    int selectionCount() const override { return view()->selectionLength() > 0 ? 1 : 0; }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int) override { view()->select(view()->m_cursor, 0); }
+    void setSelection(int, int start, int end) override { view()->select(start, end - start); }
+    int cursorPosition() const override { return int(view()->m_cursor); }
+    void setCursorPosition(int position) override {
+        view()->moveCursor(view()->normalized(position), SitemapText::Anchor::Move);
+    }
+    QString text(int start, int end) const override {
+        return view()->text().mid(start, std::max(0, end - start));
+    }
+    int characterCount() const override { return int(view()->text().size()); }
+
+    // A line is read with its line break; a word is looked for within its line.
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int *start,
+                         int *end) const override {
+        const QString &all = view()->text();
+        *start = *end = -1;
+        if (offset < 0 || offset > all.size())
+            return {};
+        const qsizetype line = view()->lineOf(offset);
+        const qsizetype lineStart = view()->m_lineStarts[line];
+        const qsizetype lineEnd =
+            line + 1 < view()->lineCount() ? view()->m_lineStarts[line + 1] : all.size();
+        qsizetype from = offset;
+        qsizetype to = offset;
+        switch (boundary) {
+        case QAccessible::CharBoundary:
+            to = std::min<qsizetype>(all.size(), offset + 1);
+            break;
+        case QAccessible::WordBoundary: {
+            const QString text = all.mid(lineStart, lineEnd - lineStart);
+            QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text);
+            finder.setPosition(int(offset - lineStart));
+            // The stretch between two boundaries: a word, or the spaces or signs between.
+            if (!finder.isAtBoundary())
+                finder.toPreviousBoundary();
+            from = lineStart + std::max<qsizetype>(0, finder.position());
+            const qsizetype next = finder.toNextBoundary();
+            to = next < 0 ? lineEnd : lineStart + next;
+            break;
+        }
+        case QAccessible::SentenceBoundary:
+        case QAccessible::ParagraphBoundary:
+        case QAccessible::LineBoundary:
+            from = lineStart;
+            to = lineEnd;
+            break;
+        case QAccessible::NoBoundary:
+            from = 0;
+            to = all.size();
+            break;
+        }
+        *start = int(from);
+        *end = int(to);
+        return all.mid(from, to - from);
+    }
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int *start,
+                             int *end) const override {
+        int atStart = 0;
+        int atEnd = 0;
+        textAtOffset(offset, boundary, &atStart, &atEnd);
+        if (atStart <= 0) {
+            *start = *end = -1;
+            return {};
+        }
+        return textAtOffset(atStart - 1, boundary, start, end);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int *start,
+                            int *end) const override {
+        int atStart = 0;
+        int atEnd = 0;
+        textAtOffset(offset, boundary, &atStart, &atEnd);
+        if (atEnd < 0 || atEnd >= characterCount()) {
+            *start = *end = -1;
+            return {};
+        }
+        return textAtOffset(atEnd, boundary, start, end);
+    }
+
+    QRect characterRect(int offset) const override {
+        const SitemapText *text = view();
+        if (offset < 0 || offset >= text->text().size())
+            return {};
+        const qsizetype index = text->rowOf(offset);
+        const qsizetype top = text->verticalScrollBar()->value();
+        if (index < top || index > top + text->visibleRows())
+            return {};
+        const SitemapText::Row at = text->row(index);
+        QTextLayout layout;
+        text->layOut(layout, at);
+        const QTextLine line = layout.lineAt(0);
+        const int column = int(std::min<qsizetype>(offset - at.start, at.length));
+        const qreal x = margin + line.cursorToX(column);
+        const qreal width = std::max<qreal>(1, margin + line.cursorToX(column + 1) - x);
+        const QRectF box(x, margin + (index - top) * text->rowHeight(), width, text->rowHeight());
+        return QRect(text->viewport()->mapToGlobal(box.topLeft().toPoint()), box.size().toSize());
+    }
+    int offsetAtPoint(const QPoint &point) const override {
+        const QPoint inside = view()->viewport()->mapFromGlobal(point);
+        if (!view()->viewport()->rect().contains(inside))
+            return -1;
+        return int(view()->positionAt(inside));
+    }
+    void scrollToSubstring(int start, int) override {
+        const qsizetype index = view()->rowOf(std::clamp<qsizetype>(start, 0, characterCount()));
+        view()->verticalScrollBar()->setValue(int(index));
+    }
+    QString attributes(int, int *start, int *end) const override {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+private:
+    SitemapText *view() const { return static_cast<SitemapText *>(widget()); }
+};
+
+namespace {
+
+QAccessibleInterface *accessibleSitemapText(const QString &className, QObject *object) {
+    if (className == QLatin1String("SitemapText") && object && object->isWidgetType())
+        return new SitemapTextAccessible(static_cast<SitemapText *>(object));
+    return nullptr;
+}
+
 } // namespace
 
 SitemapText::SitemapText(QWidget *parent)
     : QAbstractScrollArea(parent)
     , m_lineStarts{0} {
+    static const bool accessible = [] {
+        QAccessible::installFactory(accessibleSitemapText);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setFocusPolicy(Qt::StrongFocus);
     // Lines wrap at the view's width: there is nothing to scroll across.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -79,6 +244,7 @@ void SitemapText::select(qsizetype start, qsizetype length) {
     m_anchor = start;
     m_cursor = start + length;
     m_goalColumn = -1;
+    announceCursor();
     viewport()->update();
 }
 
@@ -266,7 +432,19 @@ void SitemapText::moveCursor(qsizetype position, Anchor anchor) {
     if (anchor == Anchor::Move)
         m_anchor = position;
     ensureCursorVisible();
+    announceCursor();
     viewport()->update();
+}
+
+void SitemapText::announceCursor() {
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleTextCursorEvent moved(this, int(m_cursor));
+    QAccessible::updateAccessibility(&moved);
+    QAccessibleTextSelectionEvent selected(this, int(selectionStart()),
+                                           int(selectionStart() + selectionLength()));
+    selected.setCursorPosition(int(m_cursor));
+    QAccessible::updateAccessibility(&selected);
 }
 
 void SitemapText::ensureCursorVisible() {

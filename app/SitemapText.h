@@ -18,7 +18,8 @@ class QTextLayout;
 // Positions are offsets in the text's UTF-16 code units, from 0 to its size. The user
 // scrolls, selects with the mouse and keyboard, and copies with the platform's copy key or
 // the context menu; the view has no select-all key of its own: the window decides when a key
-// selects all, through select().
+// selects all, through select(). A screen reader reads the text, the cursor and the
+// selection through the view's accessible text interface.
 class SitemapText final : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -51,6 +52,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    friend class SitemapTextAccessible;
+
     // A row on screen: characters [start, start + length) of line `line`, without its break.
     struct Row {
         qsizetype line;
@@ -83,6 +86,8 @@ private:
     qsizetype verticalMove(qsizetype rows);
     void moveCursor(qsizetype position, Anchor anchor);
     void ensureCursorVisible();
+    // Tells a screen reader where the cursor and the selection are.
+    void announceCursor();
 
     QString m_text;
     // The offset where each line starts; the first is 0.

@@ -3,6 +3,7 @@
 #include "WidgetMessageBox.h"
 #include "WindowTest.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -427,6 +428,27 @@ void tst_WindowCommands::selectionKeys() {
     QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(),
              expected.isEmpty() ? QStringLiteral("before") : expected);
+
+    // A screen reader reads the same selection, and the whole line the cursor is on.
+    QAccessibleTextInterface *reader = QAccessible::queryAccessibleInterface(box)->textInterface();
+    QVERIFY(reader);
+    QCOMPARE(reader->characterCount(), window().sitemapText().size());
+    int start = -1;
+    int end = -1;
+    reader->selection(0, &start, &end);
+    QCOMPARE(reader->selectionCount(), expected.isEmpty() ? 0 : 1);
+    QCOMPARE(reader->text(start, end), expected);
+    const QString &all = window().sitemapText();
+    const int cursor = reader->cursorPosition();
+    const int lineStart = cursor == 0 ? 0 : int(all.lastIndexOf(u'\n', cursor - 1)) + 1;
+    const int lineEnd =
+        all.indexOf(u'\n', cursor) < 0 ? int(all.size()) : int(all.indexOf(u'\n', cursor)) + 1;
+    QCOMPARE(reader->textAtOffset(cursor, QAccessible::LineBoundary, &start, &end),
+             all.mid(lineStart, lineEnd - lineStart));
+    QCOMPARE(start, lineStart);
+    QCOMPARE(reader->textAtOffset(3, QAccessible::WordBoundary, &start, &end), QString("xml"));
+    QCOMPARE(reader->textAfterOffset(3, QAccessible::WordBoundary, &start, &end), QString(" "));
+    QCOMPARE(start, 5);
 }
 
 void tst_WindowCommands::creditLabelOpensTheMakersPage() {
