@@ -204,7 +204,9 @@ SitemapText::~SitemapText() = default;
 
 void SitemapText::setText(const QString &text) {
     m_text = text;
-    m_lineStarts.assign(1, 0);
+    // The old index goes with the old text, however big it was.
+    m_lineStarts = std::vector<qsizetype>{0};
+    m_firstRows = std::vector<qsizetype>();
     for (qsizetype at = m_text.indexOf(u'\n'); at >= 0; at = m_text.indexOf(u'\n', at + 1))
         m_lineStarts.push_back(at + 1);
     // Which characters occur, so that the rows can be as wide as the widest of them allows.
