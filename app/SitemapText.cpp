@@ -143,7 +143,7 @@ public:
             return {};
         const qsizetype index = text->rowOf(offset);
         const qsizetype top = text->verticalScrollBar()->value();
-        if (index < top || index > top + text->visibleRows())
+        if (index < top || index >= top + text->visibleRows())
             return {};
         const SitemapText::Row at = text->row(index);
         QTextLayout layout;
