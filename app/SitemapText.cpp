@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace {
 
@@ -87,18 +88,9 @@ public:
         case QAccessible::CharBoundary:
             to = std::min<qsizetype>(all.size(), offset + 1);
             break;
-        case QAccessible::WordBoundary: {
-            const QString text = all.mid(lineStart, lineEnd - lineStart);
-            QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text);
-            finder.setPosition(int(offset - lineStart));
-            // The stretch between two boundaries: a word, or the spaces or signs between.
-            if (!finder.isAtBoundary())
-                finder.toPreviousBoundary();
-            from = lineStart + std::max<qsizetype>(0, finder.position());
-            const qsizetype next = finder.toNextBoundary();
-            to = next < 0 ? lineEnd : lineStart + next;
+        case QAccessible::WordBoundary:
+            std::tie(from, to) = view()->wordAt(offset);
             break;
-        }
         case QAccessible::SentenceBoundary:
         case QAccessible::ParagraphBoundary:
         case QAccessible::LineBoundary:
@@ -393,6 +385,24 @@ qsizetype SitemapText::positionAt(QPointF point) const {
     return normalized(at.start + std::clamp<qsizetype>(column, 0, at.length));
 }
 
+std::pair<qsizetype, qsizetype> SitemapText::wordAt(qsizetype position) const {
+    // Words are looked for in the characters around the position, within its line: a word
+    // of more than that many characters is taken in pieces.
+    constexpr qsizetype reach = 4096;
+    const qsizetype line = lineOf(position);
+    const qsizetype from = std::max(m_lineStarts[line], position - reach);
+    const qsizetype to =
+        std::min(line + 1 < lineCount() ? m_lineStarts[line + 1] : m_text.size(), position + reach);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Word, m_text.mid(from, to - from));
+    finder.setPosition(int(position - from));
+    // The stretch between two boundaries: a word, or the spaces or signs between.
+    if (!finder.isAtBoundary())
+        finder.toPreviousBoundary();
+    const qsizetype start = from + std::max<qsizetype>(0, finder.position());
+    const qsizetype next = finder.toNextBoundary();
+    return {start, next < 0 ? to : from + next};
+}
+
 qsizetype SitemapText::normalized(qsizetype position) const {
     position = std::clamp<qsizetype>(position, 0, m_text.size());
     if (position > 0 && position < m_text.size() && m_text.at(position).isLowSurrogate() &&
@@ -567,6 +577,15 @@ void SitemapText::mousePressEvent(QMouseEvent *event) {
     m_goalColumn = -1;
     const Anchor anchor = event->modifiers() & Qt::ShiftModifier ? Anchor::Keep : Anchor::Move;
     moveCursor(positionAt(event->position()), anchor);
+}
+
+void SitemapText::mouseDoubleClickEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    const auto [start, end] = wordAt(positionAt(event->position()));
+    select(start, end - start);
 }
 
 void SitemapText::mouseMoveEvent(QMouseEvent *event) {

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 class QTextLayout;
@@ -44,6 +45,7 @@ protected:
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
@@ -80,6 +82,8 @@ private:
     void updateScrollBar();
     void layOut(QTextLayout &layout, const Row &row) const;
     qsizetype positionAt(QPointF point) const;
+    // The word at `position`, or the spaces or signs between two words: [first, second).
+    std::pair<qsizetype, qsizetype> wordAt(qsizetype position) const;
     qsizetype normalized(qsizetype position) const;
     qsizetype nextPosition(qsizetype position) const;
     qsizetype previousPosition(qsizetype position) const;

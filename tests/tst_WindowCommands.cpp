@@ -221,6 +221,9 @@ void tst_WindowCommands::buildShowHideAndExport() {
     QApplication::sendEvent(text, &menuKey);
     QCOMPARE(offered, (QStringList{"&Copy", "Select All"}));
     QCOMPARE(QGuiApplication::clipboard()->text(), lines.mid(0, 3).join("\r\n"));
+    // A double click selects a word.
+    QTest::mouseDClick(text, Qt::LeftButton, {}, QPoint(25, rowHeight * 3 / 2 + 4));
+    QCOMPARE(sitemapBox()->selectedText(), QStringLiteral("urlset"));
     QTest::keyClicks(sitemapBox(), "typed");
     QTest::keyClick(sitemapBox(), Qt::Key_Delete);
     QCOMPARE(sitemapBox()->text(), built);
