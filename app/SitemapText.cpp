@@ -534,11 +534,17 @@ void SitemapText::keyPressEvent(QKeyEvent *event) {
     const qsizetype line = lineOf(m_cursor);
     qsizetype to;
     switch (event->key()) {
+    // With Ctrl held, Left and Right move by word, or by the spaces or signs between two
+    // words, within a line; a line break is one step of its own.
     case Qt::Key_Left:
         to = previousPosition(m_cursor);
+        if (control && to >= m_lineStarts[line])
+            to = normalized(wordAt(to).first);
         break;
     case Qt::Key_Right:
         to = nextPosition(m_cursor);
+        if (control && m_cursor < lineEnd(line))
+            to = normalized(std::min(wordAt(m_cursor).second, lineEnd(line)));
         break;
     case Qt::Key_Up:
         moveCursor(verticalMove(-1), anchor);

@@ -395,6 +395,14 @@ void tst_WindowCommands::selectionKeys_data() {
     const int line = int(firstLine.size());
     QTest::newRow("Shift+Right twice")
         << QKeySequence(Qt::SHIFT | Qt::Key_Right, Qt::SHIFT | Qt::Key_Right) << 2;
+    QTest::newRow("Ctrl+Shift+Right selects a word at a time")
+        << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Right, Qt::CTRL | Qt::SHIFT | Qt::Key_Right,
+                        Qt::CTRL | Qt::SHIFT | Qt::Key_Right)
+        << 5;
+    QTest::newRow("Ctrl+Shift+Left takes back the line break, then a sign")
+        << QKeySequence(Qt::SHIFT | Qt::Key_Down, Qt::CTRL | Qt::SHIFT | Qt::Key_Left,
+                        Qt::CTRL | Qt::SHIFT | Qt::Key_Left)
+        << line - 1;
     QTest::newRow("Shift+End stops before the line break")
         << QKeySequence(Qt::SHIFT | Qt::Key_End) << line;
     QTest::newRow("Shift+Down takes the line break")
