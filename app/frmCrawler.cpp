@@ -7,6 +7,7 @@
 #include "FileSystem.h"
 #include "LevelList.h"
 #include "MessageBox.h"
+#include "SitemapText.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,9 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextCursor>
 
 #include <algorithm>
 #include <tuple>
@@ -127,13 +126,12 @@ void frmCrawler::createControls() {
     fraSitemap = new QGroupBox(QStringLiteral("Sitemap"), this);
     fraSitemap->setAutoFillBackground(true);
     place(fraSitemap, 120, 720, 14655, 6495);
-    txtSitemap = new QPlainTextEdit(fraSitemap);
+    // The text wraps at the box's width; it is only read, since typing there never reached
+    // the exported file.
+    txtSitemap = new SitemapText(fraSitemap);
     place(txtSitemap, 120, 240, 12615, 6135);
     txtSitemap->setFont(windowFont(8.25, QFont::Normal));
-    txtSitemap->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    txtSitemap->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     txtSitemap->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    txtSitemap->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     fraSitemap->hide();
 
     Label7 = new QLabel(QStringLiteral("Internal Links:"), this);
@@ -273,7 +271,7 @@ void frmCrawler::showCounts() {
 
 void frmCrawler::cmdNew_Click() {
     clear();
-    txtSitemap->setPlainText(QString());
+    txtSitemap->setText(QString());
     strSitemap.clear();
     fraSitemap->hide();
     cmdBuild->setEnabled(false);
@@ -301,7 +299,7 @@ void frmCrawler::cmdBuild_Click() {
 void frmCrawler::BuildSitemap(const QString &frequency) {
     strSitemap = ::BuildSitemap(*this, frequency);
     showLists();
-    txtSitemap->setPlainText(strSitemap);
+    txtSitemap->setText(strSitemap);
 }
 
 void frmCrawler::cmdExport_Click() {
@@ -338,10 +336,7 @@ void frmCrawler::txtSitemap_KeyUp(int keyCode, int modifiers) {
     constexpr int ctrlOnly = 2;
     if (keyCode != keyA || modifiers != ctrlOnly)
         return;
-    QTextCursor cursor = txtSitemap->textCursor();
-    cursor.setPosition(0);
-    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    txtSitemap->setTextCursor(cursor);
+    txtSitemap->select(0, txtSitemap->text().size());
 }
 
 bool frmCrawler::eventFilter(QObject *watched, QEvent *event) {

@@ -19,8 +19,8 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
+class SitemapText;
 
 // The program's window: a face over the crawl's lists, which its list boxes and count labels
 // show. It runs every command on its own thread; a crawl turns its event queue while it
@@ -94,7 +94,7 @@ private:
     std::array<LevelList *, levels> lstLinks;
     std::array<LevelList *, levels> lstExternal;
     QGroupBox *fraSitemap;
-    QPlainTextEdit *txtSitemap;
+    SitemapText *txtSitemap;
     QLabel *Label7;
     QLabel *lblInternalLinks;
     QComboBox *cmbFrequency;
