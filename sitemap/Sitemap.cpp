@@ -2,6 +2,7 @@
 
 #include <QUrl>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -18,6 +19,13 @@ constexpr int deepestLevelOnNewLine = 3;
 // "&", "<" and ">" as references (so "&amp;" in an address becomes "&amp;amp;"), and any
 // character XML does not allow (control characters, lone surrogates) as U+FFFD.
 QString escaped(const QString &text) {
+    // Most addresses need nothing escaped: they are shared as they are.
+    const auto plain = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u >= 0x20 && u < 0xD800 && u != '&' && u != '<' && u != '>';
+    };
+    if (std::all_of(text.cbegin(), text.cend(), plain))
+        return text;
     QString result;
     result.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -42,11 +50,15 @@ QString escaped(const QString &text) {
     return result;
 }
 
-QString entry(const QString &address, const QString &priority, const QString &frequency) {
-    return QLatin1String("<url>\r\n<loc>") + escaped(address) +
-           QLatin1String("</loc>\r\n<priority>") + priority +
-           QLatin1String("</priority>\r\n<changefreq>") + frequency +
-           QLatin1String("</changefreq>\r\n</url>");
+void appendEntry(QString &document, const QString &address, const QString &priority,
+                 const QString &frequency) {
+    document += QStringView(u"<url>\r\n<loc>");
+    document += escaped(address);
+    document += QStringView(u"</loc>\r\n<priority>");
+    document += priority;
+    document += QStringView(u"</priority>\r\n<changefreq>");
+    document += frequency;
+    document += QStringView(u"</changefreq>\r\n</url>");
 }
 
 } // namespace
@@ -62,15 +74,16 @@ QString BuildSitemap(SitemapView &view, const QString &frequency) {
                                      "http://www.sitemaps.org/schemas/sitemap/0.9/sitemap.xsd'>"
                                      "\r\n<!-- created with Corvane ") +
                        makerHomePage + QLatin1String(" -->\r\n");
-    document += entry(view.startAddress(), QStringLiteral("1.00"), changeFrequency);
+    appendEntry(document, view.startAddress(), QStringLiteral("1.00"), changeFrequency);
 
     for (int level = 0; level < levels; ++level) {
         const int count = view.linkCount(level);
         for (int index = 0; index < count; ++index) {
             view.selectLink(level, index);
             if (level <= deepestLevelOnNewLine)
-                document += QLatin1String("\r\n");
-            document += entry(view.selectedLink(level), levelPriorities[level], changeFrequency);
+                document += QStringView(u"\r\n");
+            appendEntry(document, view.selectedLink(level), levelPriorities[level],
+                        changeFrequency);
         }
     }
     document += QLatin1String("\r\n</urlset>");
