@@ -139,7 +139,7 @@ SitemapSplit SplitSitemap(const QString &document, qsizetype maxUrls, qsizetype 
     const QByteArrayView text(bytes);
     const qsizetype first = text.indexOf("<url>");
     const qsizetype last = text.lastIndexOf("</url>");
-    if (first < 0 || last < 0)
+    if (first < 0 || last < 0 || (bytes.size() <= maxBytes && text.count("<url>") <= maxUrls))
         return {{bytes}, {}};
     const QByteArrayView head = text.first(first);
     const QByteArrayView tail = text.sliced(last + 6);
