@@ -40,7 +40,7 @@ bool Scanner::inBodyStart(Token &t) {
     const Tag tag = t.tag;
     static const std::uint64_t isindex = hashOf("isindex");
     if (tag == Tag::select || tag == Tag::search || t.name == isindex)
-        m_out.fallbackDiffers = true;
+        m_out.gumboDiffers = true;
     if (in(closesP, tag)) {
         if (inScope(Tag::p, Scope::Button))
             closeP();
@@ -94,14 +94,12 @@ bool Scanner::inBodyStart(Token &t) {
         return false;
     case Tag::frameset:
         if (m_framesetOkClearedByEndBr)
-            m_out.fallbackDiffers = true;
+            m_out.gumboDiffers = true;
         if (m_stack.size() < 2 || m_stack[1].ns != Ns::Html || m_stack[1].tag != Tag::body ||
             !m_framesetOk)
             return false;
-        // The body goes, and with it every link it held.
+        // The body goes, and with it every link and base it held.
         m_links.resize(std::min<std::size_t>(m_links.size(), m_stack[1].linkMark));
-        if (m_baseInBody)
-            m_base = -1;
         while (m_stack.size() > 1)
             pop();
         insertHtml(t);
@@ -227,14 +225,10 @@ bool Scanner::inBodyStart(Token &t) {
         return false;
     case Tag::table:
         if (inScope(Tag::p, Scope::Button)) {
-            if (m_quirks == Quirks::Unknown) {
-                giveUp("a table in a paragraph under an unusual DOCTYPE");
-                return false;
-            }
-            if (m_quirks == Quirks::No)
+            if (m_quirks != Quirks::Yes)
                 closeP();
             else if (m_quirksByPublicId)
-                m_out.fallbackDiffers = true; // older parsers ignored public identifiers here
+                m_out.gumboDiffers = true;
         }
         insertHtml(t);
         m_framesetOk = false;

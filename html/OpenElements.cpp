@@ -38,11 +38,24 @@ void Scanner::removeAt(std::size_t index) {
     spend(m_stack.size() - index);
 }
 
-// Content inserted while foster parenting is on, into a table, goes before the table: the
-// order of links would need the tree.
-void Scanner::checkFoster() {
-    if (m_fostering && m_counts[std::size_t(Tag::template_)] == 0 && currentIn(tableish))
-        giveUp("content foster-parented out of a table");
+// The index on the stack of the last table. REQUIRES: a displaced element or foster
+// parenting into a table, so that there is one.
+std::size_t Scanner::lastTable() {
+    std::size_t i = m_stack.size();
+    while (i-- > 0 && !(m_stack[i].ns == Ns::Html && m_stack[i].tag == Tag::table)) {
+    }
+    spend(m_stack.size() - i);
+    return i;
+}
+
+// `links` links went in just before the last table: the table and what is open inside it
+// (the elements above it on the stack but the displaced ones) now stand that much later.
+void Scanner::shiftTable(std::uint32_t links) {
+    const std::size_t table = lastTable();
+    for (std::size_t i = table; i < m_stack.size(); ++i) {
+        if (!m_stack[i].displaced)
+            m_stack[i].linkMark += links;
+    }
 }
 
 std::int64_t Scanner::tokenHref() {
@@ -51,13 +64,13 @@ std::int64_t Scanner::tokenHref() {
         return -1;
     HrefRef ref;
     if (!needsDecoding(a->value, a->value + a->length)) {
-        ref = {std::uint32_t(a->value - m_begin), a->length, false};
+        ref = {std::uint32_t(a->value - m_begin), a->length, false, false};
     } else {
         std::vector<char> &out = m_out.decoded;
         const std::size_t start = out.size();
         if (decodeText(a->value, a->value + a->length, true, out))
-            m_out.fallbackDiffers = true;
-        ref = {std::uint32_t(start), std::uint32_t(out.size() - start), true};
+            m_out.gumboDiffers = true;
+        ref = {std::uint32_t(start), std::uint32_t(out.size() - start), true, false};
     }
     m_hrefPool.push_back(ref);
     return std::int64_t(m_hrefPool.size() - 1);
@@ -71,19 +84,23 @@ void Scanner::emitLink(std::int64_t href, std::size_t at) {
 
 void Scanner::insertElement(Tag tag, Ns ns, std::uint64_t name, std::int64_t href, bool linkable,
                             bool integration) {
-    checkFoster();
     const bool documentPart = m_counts[std::size_t(Tag::template_)] == 0;
+    // Foster parenting: content that would go into a table goes just before it instead, and
+    // so does what is inserted into such content later. Elsewhere an element ends the
+    // document so far. (Nothing displaced opens a table: a table start tag closes the open
+    // one first.)
+    const bool displaced = documentPart && ((m_fostering && currentIn(tableish)) ||
+                                            (!m_stack.empty() && current().displaced));
+    std::size_t at = displaced ? m_stack[lastTable()].linkMark : m_links.size();
     if (linkable && href >= 0 && documentPart && ns == Ns::Html) {
-        if (tag == Tag::base) {
-            if (m_base < 0) {
-                m_base = href;
-                m_baseInBody = m_counts[std::size_t(Tag::body)] > 0;
-            }
-        } else {
-            emitLink(href, m_links.size());
-        }
+        m_hrefPool[std::size_t(href)].base = tag == Tag::base;
+        emitLink(href, at++);
+        if (displaced)
+            shiftTable(1);
     }
-    push({m_nextId++, tag, ns, integration, name, std::uint32_t(m_links.size())});
+    Element e{m_nextId++, tag, ns, integration, name, std::uint32_t(at)};
+    e.displaced = displaced;
+    push(e);
 }
 
 void Scanner::insertHtml(const Token &t) {
@@ -97,7 +114,7 @@ void Scanner::insertSynthetic(Tag tag) {
 
 void Scanner::insertForeign(const Token &t, Ns ns) {
     if (m_sawEmptyEndTag)
-        m_out.fallbackDiffers = true;
+        m_out.gumboDiffers = true;
     bool integration = false;
     if (ns == Ns::Svg)
         integration = t.tag == Tag::foreignObject || t.tag == Tag::desc || t.tag == Tag::title;
@@ -314,12 +331,9 @@ bool Scanner::adoptionAgency(const Token &t) {
             m_formatting.erase(m_formatting.begin() + std::ptrdiff_t(fe));
             return true;
         }
-        const Element &commonAncestor = m_stack[feIndex - 1];
-        if (m_fostering && commonAncestor.ns == Ns::Html && in(tableish, commonAncestor.tag) &&
-            m_counts[std::size_t(Tag::template_)] == 0) {
-            giveUp("misnested formatting moved into a table's foster parent");
-            return true;
-        }
+        // When the common ancestor is a table and foster parenting is on, the last node goes
+        // just before the table: where it stood already, as the formatting element was
+        // foster-parented there too. Tree order stays as it is either way.
         const std::uint32_t fbId = m_stack[fb].id;
         std::size_t bookmark = fe;
         std::size_t node = fb;
@@ -336,7 +350,7 @@ bool Scanner::adoptionAgency(const Token &t) {
             }
             spend(m_formatting.size());
             if (inner > 3 && entry < m_formatting.size()) {
-                m_out.fallbackDiffers = true; // gumbo leaves such an element open
+                m_out.gumboDiffers = true; // gumbo leaves such an element open
                 m_formatting.erase(m_formatting.begin() + std::ptrdiff_t(entry));
                 if (entry < bookmark)
                     --bookmark;
@@ -381,6 +395,8 @@ bool Scanner::adoptionAgency(const Token &t) {
             for (std::size_t i = fb + 1; i < m_stack.size(); ++i)
                 ++m_stack[i].linkMark;
         }
+        if (newLinkMark != at && m_stack[fb].displaced)
+            shiftTable(std::uint32_t(newLinkMark - at));
         spend(m_stack.size() - fb);
         const std::uint32_t newId = m_nextId++;
         m_formatting.erase(m_formatting.begin() + std::ptrdiff_t(fe));
@@ -391,12 +407,14 @@ bool Scanner::adoptionAgency(const Token &t) {
         m_formatting.insert(m_formatting.begin() + std::ptrdiff_t(bookmark), newEntry);
         removeAt(feIndex);
         --fb;
-        push({newId, feEntry.tag, Ns::Html, false, feEntry.name, newLinkMark});
+        Element newElement{newId, feEntry.tag, Ns::Html, false, feEntry.name, newLinkMark};
+        newElement.displaced = m_stack[fb].displaced;
+        push(newElement);
         // push() appended it; it belongs immediately below the furthest block.
         std::rotate(m_stack.begin() + std::ptrdiff_t(fb) + 1, m_stack.end() - 1, m_stack.end());
     }
     // Eight rounds and still misnested: gumbo then also drops the last clone of an `a`.
-    m_out.fallbackDiffers = true;
+    m_out.gumboDiffers = true;
     return true;
 }
 
@@ -407,14 +425,14 @@ void Scanner::anyOtherEndTag(const Token &t) {
             // The walk would end at a special element or the bottom: nothing to close. gumbo
             // would close an element of another name it does not know.
             if (m_counts[std::size_t(Tag::Other)] != 0)
-                m_out.fallbackDiffers = true;
+                m_out.gumboDiffers = true;
             return;
         }
     }
     for (std::size_t i = m_stack.size(); i-- > 0;) {
         const Element &node = m_stack[i];
         if (t.tag == Tag::Other && node.tag == Tag::Other && node.name != t.name)
-            m_out.fallbackDiffers = true;
+            m_out.gumboDiffers = true;
         if (node.ns == Ns::Html && node.name == t.name) {
             spend(m_stack.size() - i);
             generateImpliedEndTags(Tag::Other, t.name);

@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -42,7 +43,15 @@ enum class Mode : std::uint8_t {
     AfterAfterFrameset,
 };
 
-enum class Quirks : std::uint8_t { No, Yes, Unknown };
+enum class Quirks : std::uint8_t { No, Limited, Yes };
+
+// A DOCTYPE token's name and identifiers (missing when std::nullopt), as written.
+struct Doctype {
+    std::string_view name;
+    std::optional<std::string_view> publicId;
+    std::optional<std::string_view> systemId;
+    bool forceQuirks;
+};
 
 enum class AttrKind : std::uint8_t { Other, Href, Type, Encoding, Color, Face, Size };
 
@@ -58,6 +67,7 @@ struct HrefRef {
     std::uint32_t offset;
     std::uint32_t length;
     bool decoded;
+    bool base; // the href of a base element
 };
 
 struct Token {
@@ -76,6 +86,9 @@ struct Element {
     bool htmlIntegration;   // an HTML integration point
     std::uint64_t name;     // hash of the lower-case local name
     std::uint32_t linkMark; // links in tree order before this element's contents
+    // Foster-parented out of a table, or inserted into an element that was: its contents go
+    // just before the last table on the stack rather than at the end of the document.
+    bool displaced = false;
 };
 
 struct FormattingEntry {
@@ -102,10 +115,9 @@ public:
     }
 
     void run();
-    void take(std::vector<HrefRef> &pool, std::vector<std::int64_t> &links, std::int64_t &base) {
+    void take(std::vector<HrefRef> &pool, std::vector<std::int64_t> &links) {
         pool = std::move(m_hrefPool);
         links = std::move(m_links);
-        base = m_base;
     }
 
 private:
@@ -139,6 +151,7 @@ private:
     bool useHtmlRules(const Token &t) const;
     bool foreignContent(Token &t);
     bool initial(Token &t);
+    void initialDoctype(const Doctype &doctype);
     bool beforeHtml(Token &t);
     bool beforeHead(Token &t);
     bool inHead(Token &t);
@@ -172,8 +185,9 @@ private:
     void insertForeign(const Token &t, Ns ns);
     void insertElement(Tag tag, Ns ns, std::uint64_t name, std::int64_t href, bool linkable,
                        bool integration);
-    void checkFoster();
+    std::size_t lastTable();
     void emitLink(std::int64_t href, std::size_t at);
+    void shiftTable(std::uint32_t links);
     std::int64_t tokenHref();
     std::uint64_t attributesHash();
     void push(const Element &e);
@@ -204,14 +218,6 @@ private:
     void clearStackBackTo(const TagSet &set);
     void closeCell();
     void rawTextElement(const Token &t, bool rcdata);
-    // The scan goes on, as if the content stayed where it is, so that its reading is complete
-    // when a tree builder would cost too much.
-    void giveUp(const char *reason) {
-        if (m_out.outcome == LinkScan::Outcome::Exact) {
-            m_out.outcome = LinkScan::Outcome::NeedsTree;
-            m_out.reason = reason;
-        }
-    }
     bool spend(std::uint64_t work) {
         m_work += work;
         if (m_work <= m_budget)
@@ -260,13 +266,12 @@ private:
     bool m_fostering = false;
     bool m_forceHtml = false; // the next step uses the insertion mode's rules for HTML content
     Quirks m_quirks = Quirks::Yes;
-    bool m_quirksByPublicId = false; // quirks mode from the DOCTYPE's identifiers alone
+    bool m_quirksByPublicId = false; // quirks mode from the DOCTYPE's identifiers
     bool m_pendingNonSpace = false;  // in table text
 
-    std::vector<HrefRef> m_hrefPool;   // every href read, by index
-    std::vector<std::int64_t> m_links; // indexes into m_hrefPool, in tree order
-    std::int64_t m_base = -1;
-    bool m_baseInBody = false;
+    std::vector<HrefRef> m_hrefPool; // every href read, by index
+    // Indexes into m_hrefPool of every a, area and base with an href, in tree order.
+    std::vector<std::int64_t> m_links;
     std::uint64_t m_work = 0;
     std::uint64_t m_budget;
 };

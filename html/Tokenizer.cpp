@@ -87,7 +87,7 @@ void Scanner::endTagOpen(const char *lt) {
         ++m_p;
         m_sawEmptyEndTag = true;
         if (adjustedCurrentIsForeign())
-            m_out.fallbackDiffers = true;
+            m_out.gumboDiffers = true;
     } else {
         comment();
     }
@@ -143,7 +143,7 @@ void Scanner::tag(bool end) {
         // An attribute name; a '=' at its start is part of it.
         NameHash attrName;
         if (*p == 0)
-            m_out.fallbackDiffers = true; // gumbo drops a U+0000 there
+            m_out.gumboDiffers = true; // gumbo drops a U+0000 there
         attrName.add(static_cast<unsigned char>(*p));
         ++p;
         while (p < m_end) {
@@ -188,7 +188,7 @@ void Scanner::tag(bool end) {
         // gumbo keeps a repeated name in its buffer and prefixes it to the next attribute's
         // name, repeated or not (`<a hr hr/ef=x>` has an href there).
         if (repeated && !end)
-            m_out.fallbackDiffers = true;
+            m_out.gumboDiffers = true;
         if (duplicate)
             repeated = true;
         if (!duplicate && !end) {
@@ -216,8 +216,6 @@ void Scanner::tag(bool end) {
     t.name = name.h;
     t.tag = m_tags.find(name.h);
     t.selfClosing = selfClosing && !end;
-    if (!end)
-        m_out.nestingWork += m_stack.size();
     process(t);
 }
 
@@ -392,7 +390,7 @@ void Scanner::markupDeclaration() {
     comment();
 }
 
-// A DOCTYPE's name and identifiers decide the quirks mode; every DOCTYPE state ends at '>'.
+// A DOCTYPE's name and identifiers, for the quirks mode; every DOCTYPE state ends at '>'.
 void Scanner::doctype() {
     const char *p = m_p;
     const char *gt = static_cast<const char *>(std::memchr(p, '>', std::size_t(m_end - p)));
@@ -402,7 +400,6 @@ void Scanner::doctype() {
         flushTableText();
     if (m_mode != Mode::Initial)
         return;
-    m_mode = Mode::BeforeHtml;
 
     bool forceQuirks = !gt;
     const auto skipSpace = [&] {
@@ -457,33 +454,7 @@ void Scanner::doctype() {
             }
         }
     }
-    if (forceQuirks || !equalsNoCase(name, "html")) {
-        m_quirks = Quirks::Yes;
-        return;
-    }
-    if (!publicId && (!systemId || equalsNoCase(*systemId, "about:legacy-compat"))) {
-        m_quirks = Quirks::No;
-        return;
-    }
-    // The common public identifiers; any other is decided only if it ever matters.
-    const std::string_view pub = publicId ? *publicId : std::string_view();
-    const auto pubStarts = [&](std::string_view prefix) {
-        return startsWithNoCase(pub.data(), pub.data() + pub.size(), prefix);
-    };
-    if (pubStarts("-//w3c//dtd xhtml 1.0 frameset//") ||
-        pubStarts("-//w3c//dtd xhtml 1.0 transitional//")) {
-        m_quirks = Quirks::No; // limited quirks, which parses as no quirks
-    } else if (pubStarts("-//w3c//dtd html 4.01 frameset//") ||
-               pubStarts("-//w3c//dtd html 4.01 transitional//")) {
-        m_quirks = systemId ? Quirks::No : Quirks::Yes;
-        m_quirksByPublicId = !systemId;
-    } else if (publicId && (equalsNoCase(pub, "-//w3c//dtd html 4.01//en") ||
-                            equalsNoCase(pub, "-//w3c//dtd xhtml 1.0 strict//en") ||
-                            equalsNoCase(pub, "-//w3c//dtd xhtml 1.1//en"))) {
-        m_quirks = Quirks::No;
-    } else {
-        m_quirks = Quirks::Unknown;
-    }
+    initialDoctype({name, publicId, systemId, forceQuirks});
 }
 
 void Scanner::chars(const char *b, const char *e) {
@@ -502,7 +473,7 @@ void Scanner::chars(const char *b, const char *e) {
     if (std::memchr(b, '&', std::size_t(e - b))) {
         m_textScratch.clear();
         if (decodeText(b, e, false, m_textScratch))
-            m_out.fallbackDiffers = true;
+            m_out.gumboDiffers = true;
         b = m_textScratch.data();
         e = b + m_textScratch.size();
     }
@@ -532,7 +503,7 @@ std::string_view Scanner::attrValue(const Attr &a, std::vector<char> &scratch) {
         return std::string_view(a.value, a.length);
     scratch.clear();
     if (decodeText(a.value, a.value + a.length, true, scratch))
-        m_out.fallbackDiffers = true;
+        m_out.gumboDiffers = true;
     return std::string_view(scratch.data(), scratch.size());
 }
 

@@ -131,7 +131,7 @@ bool Scanner::foreignContent(Token &t) {
     }
     if (t.kind == Token::Start || t.tag == Tag::br || t.tag == Tag::p) {
         if (t.kind == Token::End)
-            m_out.fallbackDiffers = true;
+            m_out.gumboDiffers = true;
         while (!m_stack.empty() && current().ns != Ns::Html && !isMathTextIntegration(current()) &&
                !current().htmlIntegration)
             pop();
@@ -142,7 +142,7 @@ bool Scanner::foreignContent(Token &t) {
     // meets one before an HTML element, which then handles it. gumbo compares the end tag's
     // whole text, so that "</svg >" closes nothing there.
     if (!m_tagNameThenEnd)
-        m_out.fallbackDiffers = true;
+        m_out.gumboDiffers = true;
     for (std::size_t i = m_stack.size() - 1; i > 0; --i) {
         if (m_stack[i].name == t.name) {
             spend(m_stack.size() - i);
@@ -157,14 +157,6 @@ bool Scanner::foreignContent(Token &t) {
         }
     }
     return false;
-}
-
-bool Scanner::initial(Token &t) {
-    if (t.kind == Token::Chars && leadingSpaceOnly(t))
-        return false;
-    m_quirks = Quirks::Yes; // no DOCTYPE
-    m_mode = Mode::BeforeHtml;
-    return true;
 }
 
 bool Scanner::beforeHtml(Token &t) {
@@ -473,7 +465,7 @@ bool Scanner::afterAfterFrameset(Token &t) {
         const char *b = t.text;
         leadingSpaceOnly(t);
         if (t.text != b && !m_formatting.empty())
-            m_out.fallbackDiffers = true; // gumbo reopens no formatting here
+            m_out.gumboDiffers = true; // gumbo reopens no formatting here
         inBodyChars(b, t.text);
         return false;
     }

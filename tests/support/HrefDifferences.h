@@ -1,12 +1,12 @@
 #pragma once
 
-#include "HtmlLinks.h"
 #include "LinkScanner.h"
+#include "TreeHrefs.h"
 
 #include <QByteArrayView>
 
 // The deliberate differences between the link scanner, which follows today's HTML standard as
-// browsers do, and gumbo 0.10.1, the tree builder it falls back on, which follows an older one.
+// browsers do, and gumbo 0.10.1, the tests' second opinion, which follows an older one.
 // Each is where the scanner gives what current browsers give:
 //  1. Control characters and noncharacters (U+0001..U+0008, U+000B, U+000E..U+001F,
 //     U+007F..U+009F, U+FDD0..U+FDEF, U+xFFFE, U+xFFFF) in the page: gumbo reads each as
@@ -18,9 +18,9 @@
 //  4. isindex: gumbo still expands it into a form of the 2013 standard (closing an open p);
 //     browsers take it as an element of no meaning.
 //  5. search: a block element of today that closes an open p, as div does; unknown to gumbo.
-//  6. A DOCTYPE whose public identifier asks for quirks mode (HTML 4.01 Transitional without
-//     a system identifier, ...): gumbo ignores the identifier and parses without quirks, so
-//     that a table closes an open p there; browsers keep the table inside the p.
+//  6. A DOCTYPE whose identifiers ask for quirks mode (HTML 4.01 Transitional without a
+//     system identifier, HTML 3.2, ...): gumbo misses most of them and parses without quirks,
+//     so that a table closes an open p there; browsers keep the table inside the p.
 //  7. The end tag of an element gumbo does not know closes the innermost element it does not
 //     know, whatever its name (`<x><a href=1><y></x>t`); browsers close the element of that
 //     name, so that the link is opened again for the text after it.
@@ -72,7 +72,7 @@ inline QByteArray withTreeCharacters(const QByteArray &utf8) {
 inline bool comparable(QByteArrayView html) {
     const QByteArray asTree = withTreeCharacters(html.toByteArray());
     return !scanLinks(std::string_view(asTree.constData(), std::size_t(asTree.size())))
-                .fallbackDiffers;
+                .gumboDiffers;
 }
 
 } // namespace HrefDifferences
