@@ -38,8 +38,8 @@ void Scanner::removeAt(std::size_t index) {
     spend(m_stack.size() - index);
 }
 
-// The index on the stack of the last table. REQUIRES: a displaced element or foster
-// parenting into a table, so that there is one.
+// The index on the stack of the last table; past the end of the stack when there is none
+// (which foster parenting and displaced elements never meet: a table is open under them).
 std::size_t Scanner::lastTable() {
     std::size_t i = m_stack.size();
     while (i-- > 0 && !(m_stack[i].ns == Ns::Html && m_stack[i].tag == Tag::table)) {
@@ -91,7 +91,8 @@ void Scanner::insertElement(Tag tag, Ns ns, std::uint64_t name, std::int64_t hre
     // one first.)
     const bool displaced = documentPart && ((m_fostering && currentIn(tableish)) ||
                                             (!m_stack.empty() && current().displaced));
-    std::size_t at = displaced ? m_stack[lastTable()].linkMark : m_links.size();
+    const std::size_t table = displaced ? lastTable() : m_stack.size();
+    std::size_t at = table < m_stack.size() ? m_stack[table].linkMark : m_links.size();
     if (linkable && href >= 0 && documentPart && ns == Ns::Html) {
         m_hrefPool[std::size_t(href)].base = tag == Tag::base;
         emitLink(href, at++);

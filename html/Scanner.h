@@ -2,8 +2,8 @@
 
 // The link scanner's state, shared by its tokenizer (Tokenizer.cpp) and its tree construction
 // (OpenElements.cpp for the stack of open elements and the list of active formatting
-// elements, TreeConstruction.cpp for the insertion modes, with "in body" in InBody.cpp and
-// the table modes in InTable.cpp).
+// elements, TreeConstruction.cpp for the insertion modes, with "initial" and the DOCTYPE's
+// quirks mode in InitialMode.cpp, "in body" in InBody.cpp and the table modes in InTable.cpp).
 
 #include "Ascii.h"
 #include "LinkScanner.h"
