@@ -1,5 +1,7 @@
 #include "Scanner.h"
 
+#include <algorithm>
+
 namespace linkscan {
 
 bool Scanner::inTable(Token &t) {
@@ -10,6 +12,13 @@ bool Scanner::inTable(Token &t) {
             m_mode = Mode::InTableText;
             return true;
         }
+        // Here white space too reopens the formatting elements (a link among them) in the
+        // body's rules; gumbo inserts it as it stands.
+        const bool reopens =
+            !m_formatting.empty() && m_formatting.back().id != 0 && !isOpen(m_formatting.back().id);
+        if (reopens && std::all_of(t.text, t.textEnd,
+                                   [](char c) { return isSpace(static_cast<unsigned char>(c)); }))
+            m_out.gumboDiffers = true;
         return inTableAnythingElse(t);
     }
     if (t.kind == Token::Eof)

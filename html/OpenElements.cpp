@@ -457,6 +457,10 @@ void Scanner::resetInsertionMode() {
                 m_mode = Mode::InBody;
                 return;
             }
+            // gumbo takes an svg or math element of such a name for the HTML one
+            // (`<svg><frameset><foreignObject><table></table>`: a frameset).
+            if (in(resetNames, node.tag))
+                m_out.gumboDiffers = true;
             continue;
         }
         switch (node.tag) {

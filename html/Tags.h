@@ -275,6 +275,10 @@ inline constexpr TagSet closedByEndTag = tagSet({
 inline constexpr TagSet headContent =
     tagSet({Tag::base, Tag::basefont, Tag::bgsound, Tag::link, Tag::meta, Tag::noframes,
             Tag::script, Tag::style, Tag::template_, Tag::title});
+// The elements that decide the insertion mode when it is reset.
+inline constexpr TagSet resetNames =
+    tagSet({Tag::body, Tag::caption, Tag::colgroup, Tag::frameset, Tag::head, Tag::html, Tag::table,
+            Tag::tbody, Tag::td, Tag::template_, Tag::tfoot, Tag::th, Tag::thead, Tag::tr});
 inline constexpr TagSet tableish =
     tagSet({Tag::table, Tag::tbody, Tag::tfoot, Tag::thead, Tag::tr});
 inline constexpr TagSet tableSections = tagSet({Tag::tbody, Tag::tfoot, Tag::thead});

@@ -66,6 +66,12 @@ void tst_HtmlLinks::linksAsBrowserReportsThem_data() {
     QTest::newRow("links fostered out of a table come before it")
         << R"(<table><tr><td><a href="/in">in</a></td></tr><a href="/out">out</a></table>)" << page
         << utf8 << QStringList{"http://site.test/out", "http://site.test/in"};
+    QTest::newRow("white space in a table reopens a fostered link")
+        << R"(<table><a href="/f">f<tbody><div> </table>)" << page << utf8
+        << QStringList{"http://site.test/f", "http://site.test/f"};
+    QTest::newRow("svg frameset is no frameset")
+        << R"(<svg><frameset><foreignObject><table></table></foreignObject></svg><a href="/1">)"
+        << page << utf8 << QStringList{"http://site.test/1"};
     QTest::newRow("fostered link and a inside select both kept")
         << R"(<table><a href="/f">f</a><tr><td>x</table><select><option><a href="/s">s</a></select>)"
         << page << utf8 << QStringList{"http://site.test/f", "http://site.test/s"};
