@@ -4,10 +4,15 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
+#include <utility>
+
 namespace {
 
 // The status line is redrawn at most this often.
 constexpr qint64 redrawMs = 100;
+// While links are filed, the queue is turned at most this often.
+constexpr qint64 pollMs = 5;
 
 void writeError(const QString &text) {
     const QByteArray bytes = text.toLocal8Bit();
@@ -75,8 +80,14 @@ bool HeadlessCrawl::selectLink(int level, int index) {
 }
 
 bool HeadlessCrawl::pumpEvents(Pump mode) {
+    // A page's links are filed between two loads, with nothing in flight, and the crawl asks
+    // for a turn of the queue before each of them: a turn costs a system call, and here only
+    // a signal or the status line may be waiting, which can wait a few milliseconds.
+    if (mode == Pump::Poll && m_sincePump.isValid() && m_sincePump.elapsed() < pollMs)
+        return m_interruption.signal() == 0 && m_startPage.failure().isNull();
     QCoreApplication::processEvents(mode == Pump::WaitForEvents ? QEventLoop::WaitForMoreEvents
                                                                 : QEventLoop::AllEvents);
+    m_sincePump.start();
     if (m_progress == Progress::Redrawn && m_sinceDraw.elapsed() >= redrawMs)
         draw();
     return m_interruption.signal() == 0 && m_startPage.failure().isNull();

@@ -5,9 +5,6 @@
 
 #include <QElapsedTimer>
 
-#include <cstdio>
-#include <optional>
-
 class Interruption;
 
 // How progress is shown on stderr.
@@ -69,5 +66,6 @@ private:
     int m_index = 0;
     QElapsedTimer m_sinceStart;
     QElapsedTimer m_sinceDraw;
+    QElapsedTimer m_sincePump; // since the last turn of the event queue
     bool m_lineShown = false;
 };
