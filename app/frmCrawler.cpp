@@ -7,6 +7,7 @@
 #include "FileSystem.h"
 #include "LevelList.h"
 #include "MessageBox.h"
+#include "SitemapText.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,9 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextCursor>
 
 #include <algorithm>
 #include <tuple>
@@ -79,6 +78,9 @@ frmCrawler::frmCrawler(const Seams &seams, const QString &programDirectory, QWid
     connect(Label4, &ClickLabel::clicked, this, &frmCrawler::Label4_Click);
     txtSitemap->installEventFilter(this);
 
+    m_countsLater.setSingleShot(true);
+    m_countsLater.setInterval(16);
+    connect(&m_countsLater, &QTimer::timeout, this, &frmCrawler::showCounts);
     m_paintLater.setSingleShot(true);
     connect(&m_paintLater, &QTimer::timeout, this, [this] {
         QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
@@ -124,13 +126,12 @@ void frmCrawler::createControls() {
     fraSitemap = new QGroupBox(QStringLiteral("Sitemap"), this);
     fraSitemap->setAutoFillBackground(true);
     place(fraSitemap, 120, 720, 14655, 6495);
-    txtSitemap = new QPlainTextEdit(fraSitemap);
+    // The text wraps at the box's width; it is only read, since typing there never reached
+    // the exported file.
+    txtSitemap = new SitemapText(fraSitemap);
     place(txtSitemap, 120, 240, 12615, 6135);
     txtSitemap->setFont(windowFont(8.25, QFont::Normal));
-    txtSitemap->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    txtSitemap->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     txtSitemap->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    txtSitemap->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     fraSitemap->hide();
 
     Label7 = new QLabel(QStringLiteral("Internal Links:"), this);
@@ -246,15 +247,36 @@ void frmCrawler::CrawlSite(QString &strURL) {
     ++m_crawlsRunning;
     ::CrawlSite(*this, m_seams.engine, strURL);
     --m_crawlsRunning;
+    showLists();
+}
+
+void frmCrawler::showLists() {
+    for (int level = 0; level < levels; ++level) {
+        lstLinks[level]->catchUp();
+        lstExternal[level]->catchUp();
+    }
+    showCounts();
+}
+
+void frmCrawler::showCounts() {
+    m_countsLater.stop();
+    for (const Side side : {Side::Internal, Side::External}) {
+        const QString caption = countCaption(side);
+        if (countLabel(side)->text() != caption) {
+            countLabel(side)->setText(caption);
+            countLabel(side)->setAccessibleDescription(caption);
+        }
+    }
 }
 
 void frmCrawler::cmdNew_Click() {
     clear();
-    txtSitemap->setPlainText(QString());
+    txtSitemap->setText(QString());
     strSitemap.clear();
     fraSitemap->hide();
     cmdBuild->setEnabled(false);
     cmdBuild->setText(QStringLiteral("Build Sitemap"));
+    showLists();
 }
 
 void frmCrawler::cmdBuild_Click() {
@@ -276,7 +298,8 @@ void frmCrawler::cmdBuild_Click() {
 
 void frmCrawler::BuildSitemap(const QString &frequency) {
     strSitemap = ::BuildSitemap(*this, frequency);
-    txtSitemap->setPlainText(strSitemap);
+    showLists();
+    txtSitemap->setText(strSitemap);
 }
 
 void frmCrawler::cmdExport_Click() {
@@ -313,10 +336,7 @@ void frmCrawler::txtSitemap_KeyUp(int keyCode, int modifiers) {
     constexpr int ctrlOnly = 2;
     if (keyCode != keyA || modifiers != ctrlOnly)
         return;
-    QTextCursor cursor = txtSitemap->textCursor();
-    cursor.setPosition(0);
-    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    txtSitemap->setTextCursor(cursor);
+    txtSitemap->select(0, txtSitemap->text().size());
 }
 
 bool frmCrawler::eventFilter(QObject *watched, QEvent *event) {
@@ -348,8 +368,9 @@ QLabel *frmCrawler::countLabel(Side side) const {
 
 void frmCrawler::setCountCaption(Side side, const QString &caption) {
     CrawlLists::setCountCaption(side, caption);
-    countLabel(side)->setText(caption);
-    countLabel(side)->setAccessibleDescription(caption);
+    // The crawl raises a count for every link it files; the labels show it once a frame.
+    if (!m_countsLater.isActive())
+        m_countsLater.start();
 }
 
 void frmCrawler::setBusyPointer(bool busy) {
@@ -368,6 +389,14 @@ void frmCrawler::enableBuild() {
 }
 
 bool frmCrawler::pumpEvents(Pump mode) {
+    // A turn costs a system call and a look at every source of events whether or not any is
+    // waiting, and the crawl asks for one per link: tens of thousands a second on a big page.
+    // A turn asked for within a millisecond of the last is skipped, so what the user does
+    // still runs between two links, at most a millisecond late.
+    constexpr qint64 turnNs = 1'000'000;
+    if (mode == Pump::Poll && m_sinceTurn.isValid() && m_sinceTurn.nsecsElapsed() < turnNs)
+        return !m_closed;
+    m_sinceTurn.start();
     if (!m_closed) {
         QCoreApplication::processEvents(mode == Pump::WaitForEvents ? QEventLoop::WaitForMoreEvents
                                                                     : QEventLoop::AllEvents);

@@ -19,8 +19,8 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
+class SitemapText;
 
 // The program's window: a face over the crawl's lists, which its list boxes and count labels
 // show. It runs every command on its own thread; a crawl turns its event queue while it
@@ -72,6 +72,10 @@ private:
     void createControls();
     void setTabOrder();
     QLabel *countLabel(Side side) const;
+    // Shows in the list boxes and the count labels what the crawl or the build left in the
+    // lists, at once rather than at the next frame.
+    void showLists();
+    void showCounts();
 
     Seams m_seams;
     bool m_closed = false;
@@ -79,7 +83,9 @@ private:
     // turn of the event queue files.
     int m_crawlsRunning = 0;
     QElapsedTimer m_sincePaint;
+    QElapsedTimer m_sinceTurn;
     QTimer m_paintLater;
+    QTimer m_countsLater;
 
     QPushButton *cmdNew;
     QLabel *Label2;
@@ -88,7 +94,7 @@ private:
     std::array<LevelList *, levels> lstLinks;
     std::array<LevelList *, levels> lstExternal;
     QGroupBox *fraSitemap;
-    QPlainTextEdit *txtSitemap;
+    SitemapText *txtSitemap;
     QLabel *Label7;
     QLabel *lblInternalLinks;
     QComboBox *cmbFrequency;

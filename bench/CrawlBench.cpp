@@ -8,6 +8,9 @@
 //                    counts and the sitemap to FILE, to compare the results of two builds
 //     --pages FILE   writes the requested addresses to FILE, one a line, in crawl order
 //     --no-floor     skips the floor (run.sh measures it with wrk instead)
+//   corvane-bench steps URL DIR        crawls URL with the real window, then presses Build
+//                                      Sitemap, Hide, Show, Export (into DIR) and New, and
+//                                      prints one line of figures for each step
 
 #include "DesktopOpener.h"
 #include "FileSystem.h"
@@ -21,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QNetworkAccessManager>
@@ -216,6 +220,77 @@ int crawl(const QString &start, const CrawlOptions &options) {
     return 0;
 }
 
+// The longest wait for a turn of the event queue: a click waits for the next turn, and a
+// precise 5 ms timer's lateness is how long that can be.
+class GapWatch {
+public:
+    GapWatch() {
+        m_tick.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_tick, &QTimer::timeout, [this] {
+            m_worstNs = std::max(m_worstNs, m_since.nsecsElapsed() - tickNs);
+            m_since.restart();
+        });
+    }
+    void start() {
+        m_worstNs = 0;
+        m_since.start();
+        m_tick.start(int(tickNs / 1'000'000));
+    }
+    double stopMs() {
+        m_tick.stop();
+        return double(m_worstNs) / 1e6;
+    }
+
+private:
+    static constexpr qint64 tickNs = 5'000'000;
+    QTimer m_tick;
+    QElapsedTimer m_since;
+    qint64 m_worstNs = 0;
+};
+
+// Each step of a big crawl as a user takes it: the CPU it keeps the program busy, its own
+// repaints and layouts after the handler included, and the longest the window waits.
+int steps(const QString &start, const QString &exportDirectory) {
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    DiskFileSystem files;
+    NoMessages messages;
+    SystemDesktopOpener opener;
+    frmCrawler window({engine, files, messages, opener}, exportDirectory);
+    window.show();
+    QTest::qWait(200);
+    window.findChild<QLineEdit *>(QStringLiteral("txtURL"))->setText(start);
+    GapWatch gaps;
+    const auto step = [&](const char *name, const char *button) {
+        const double cpuBefore = cpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        gaps.start();
+        QTest::mouseClick(window.findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
+        const double handlerMs = double(clock.nsecsElapsed()) / 1e6;
+        // What the step leaves to do (repaints, layouts) comes in the next turns.
+        QTest::qWait(500);
+        const double gapMs = gaps.stopMs();
+        std::printf("step=%s busy_ms=%.1f handler_ms=%.1f worst_pump_gap_ms=%.1f", name,
+                    1000.0 * (cpuSeconds() - cpuBefore), handlerMs, gapMs);
+        return 1000.0 * (cpuSeconds() - cpuBefore);
+    };
+    const double crawlMs = step("crawl", "cmdGo");
+    const double links =
+        window.findChild<QLabel *>(QStringLiteral("lblInternalLinks"))->text().toDouble() +
+        window.findChild<QLabel *>(QStringLiteral("lblExternalLinks"))->text().toDouble();
+    std::printf(" links=%.0f us_per_link=%.2f\n", links, 1000.0 * crawlMs / links);
+    for (const auto &[name, button] : {std::pair{"build", "cmdBuild"},
+                                       {"hide", "cmdBuild"},
+                                       {"show", "cmdBuild"},
+                                       {"export", "cmdExport"}}) {
+        step(name, button);
+        std::printf("\n");
+    }
+    step("new", "cmdNew");
+    std::printf("\n");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -223,6 +298,8 @@ int main(int argc, char *argv[]) {
         return generate(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
+    if (args.size() == 4 && args[1] == u"steps")
+        return steps(args[2], args[3]);
     if (args.size() >= 3 && args[1] == u"crawl") {
         CrawlOptions options;
         bool valid = true;
@@ -240,6 +317,6 @@ int main(int argc, char *argv[]) {
             return crawl(args[2], options);
     }
     std::fprintf(stderr, "usage: corvane-bench generate DIR PAGES | crawl URL [--dump FILE] "
-                         "[--pages FILE] [--no-floor]\n");
+                         "[--pages FILE] [--no-floor] | steps URL DIR\n");
     return 2;
 }

@@ -21,7 +21,17 @@
 #          one 2 MiB link and a page of 100,000 nested div elements: the longest wait for a
 #          turn of the event queue and the time the page takes.
 # extract  The link extractor's throughput against gumbo's on the Python docs' pages.
+# big      A site whose level-4 page links 100,000 distinct internal addresses of about 60
+#          characters (BENCH_BIG_LINKS sets how many): for each step a user takes (the crawl,
+#          Build Sitemap, Hide, Show, Export, New) the CPU milliseconds it keeps the program
+#          busy (its repaints and layouts after the handler included), the milliseconds its
+#          handler takes, and the window's longest wait for a turn of its event queue (the
+#          display server's share included); the crawl's CPU microseconds per filed link; the
+#          files Export wrote.
 #
+# The window runs as on a user's desktop: under Xvfb, on Qt's X11 platform.
+# BENCH_PLATFORM=offscreen runs it on Qt's offscreen platform instead, which leaves out most
+# of the cost of drawing; its figures are marked as such.
 # BASELINE=/path/to/corvane-bench measures another build beside this one in the same run, on
 # every figure above (a row "baseline" beside "this"). The baseline's driver must know the
 # crawl options this one passes (--dump, --pages, --no-floor). BENCH_ROUNDS (default 2): how
@@ -30,7 +40,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/bench/out"
 port=${BENCH_PORT:-18080}
-parts=${BENCH_PARTS:-sites python hostile extract}
+parts=${BENCH_PARTS:-sites python hostile extract big}
+platform=${BENCH_PLATFORM:-xcb}
 baseline=${BASELINE:-}
 rounds=${BENCH_ROUNDS:-2} # crawls of the Python docs per build; the best one counts
 python_docs=/usr/share/doc/python3/html
@@ -38,7 +49,7 @@ sizes=("$@")
 ((${#sizes[@]})) || sizes=(1000 5000)
 
 "$root/scripts/deps.sh"
-needed=(nginx libnginx-mod-http-lua wget wrk python3-doc)
+needed=(nginx libnginx-mod-http-lua wget wrk python3-doc xvfb)
 missing=()
 for package in "${needed[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
@@ -57,7 +68,6 @@ if [ -n "$baseline" ]; then
     builds+=(baseline)
     binary[baseline]=$baseline
 fi
-export QT_QPA_PLATFORM=offscreen
 mkdir -p "$out"
 # Qt wants a runtime folder of the user's own; root's shell often has none.
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$out/runtime}
@@ -65,7 +75,22 @@ mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 has_part() { [[ " $parts " == *" $1 "* ]]; }
 
 stop_nginx() { [ -f "$out/nginx.pid" ] && kill "$(cat "$out/nginx.pid")" 2>/dev/null; rm -f "$out/nginx.pid"; }
-trap stop_nginx EXIT
+xvfb_pid=
+stop_all() { stop_nginx; [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; true; }
+trap stop_all EXIT
+
+export QT_QPA_PLATFORM=$platform
+if [ "$platform" = xcb ]; then
+    # Xvfb picks a free display and writes its number once it accepts connections.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$out/xvfb.display" 2>/dev/null &
+    xvfb_pid=$!
+    for _ in $(seq 100); do [ -s "$out/xvfb.display" ] && break; sleep 0.1; done
+    export DISPLAY=":$(cat "$out/xvfb.display")"
+    echo "(the window runs under Xvfb on Qt's X11 platform, display $DISPLAY)"
+else
+    echo "(the window runs on Qt's $platform platform: OFFSCREEN FIGURES, drawing left out)"
+fi
+echo
 
 serve() { # serve DIR [DELAY_MS]: nginx on 127.0.0.1:$port, one worker, connections kept alive
     local delay=${2:-0} hold=""
@@ -313,6 +338,44 @@ if has_part hostile; then
         printf '%-16s %-14s %-14s %-15s %-15s %-14s %-14s %-14s\n' "corvane $build" \
             "$per_link" "$(field "$many" peak_rss_mib)" "$(field "$one" peak_rss_mib)" \
             "$(gap_ms "$long")" "$(page_ms "$long")" "$(gap_ms "$deep")" "$(page_ms "$deep")"
+    done
+    stop_nginx
+    echo
+fi
+
+if has_part big; then
+    big_links=${BENCH_BIG_LINKS:-100000}
+    big="$out/big-$big_links"
+    [ -f "$big/l4.html" ] || {
+        mkdir -p "$big"
+        # index.html links l0.html, which links l1.html, and so on to l4.html: six pages.
+        for page in index 0 1 2 3; do
+            name=$([ "$page" = index ] && echo index || echo "l$page")
+            next=$([ "$page" = index ] && echo 0 || echo $((page + 1)))
+            printf '<!DOCTYPE html><html><head><title>%s</title></head><body><a href="/l%s.html">next</a></body></html>\n' \
+                "$name" "$next" >"$big/$name.html"
+        done
+        awk -v n="$big_links" 'BEGIN {
+            print "<!DOCTYPE html>\n<html><head><title>catalogue</title></head><body>"
+            for (i = 0; i < n; i++)
+                printf "<a href=\"/catalogue/section-%03d/item-%07d.html\">item</a>\n", i % 1000, i
+            print "</body></html>" }' >"$big/l4.html"
+    }
+    serve "$big"
+    echo "== big site: a level-4 page linking $big_links internal addresses (no delay)"
+    printf '%-16s %-8s %-9s %-11s %-13s\n' build step cpu-ms handler-ms worst-gap-ms
+    for build in "${builds[@]}"; do
+        rm -rf "$out/big-export"
+        mkdir -p "$out/big-export"
+        figures=$("${binary[$build]}" steps "http://127.0.0.1:$port/" "$out/big-export")
+        while read -r line; do
+            printf '%-16s %-8s %-9s %-11s %-13s\n' "corvane $build" "$(field "$line" step)" \
+                "$(field "$line" busy_ms)" "$(field "$line" handler_ms)" \
+                "$(field "$line" worst_pump_gap_ms)"
+        done <<<"$figures"
+        echo "corvane $build: $(field "$figures" links) links filed," \
+            "$(field "$figures" us_per_link) us of CPU per link in the crawl;" \
+            "Export wrote: $(cd "$out/big-export" && ls | tr '\n' ' ')"
     done
     stop_nginx
     echo

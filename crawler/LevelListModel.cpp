@@ -35,32 +35,78 @@ QString LevelListModel::shortened(const QString &entry) {
     return entry.left(shown) + QChar(0x2026);
 }
 
+namespace {
+
+// A block is split in two when it grows past this many entries.
+constexpr qsizetype blockLimit = 512;
+
+} // namespace
+
 LevelListModel::LevelListModel(Order order, QObject *parent)
-    : QAbstractListModel(parent)
-    , m_order(order) {
+    : QObject(parent)
+    , m_order(order)
+    , m_blocks(1)
+    , m_firstRows(1, 0) {
+}
+
+std::size_t LevelListModel::blockOf(int index) const {
+    return std::size_t(std::upper_bound(m_firstRows.cbegin(), m_firstRows.cend(), index) -
+                       m_firstRows.cbegin() - 1);
+}
+
+const QString &LevelListModel::at(int index) const {
+    const std::size_t block = blockOf(index);
+    return m_blocks[block].at(index - m_firstRows[block]);
+}
+
+QStringList LevelListModel::entries() const {
+    QStringList result;
+    result.reserve(m_count);
+    for (const QStringList &block : m_blocks)
+        result.append(block);
+    return result;
 }
 
 void LevelListModel::add(const QString &text) {
-    qsizetype row = m_entries.size();
-    if (m_order == Order::Sorted) {
-        const auto place = std::upper_bound(
-            m_entries.cbegin(), m_entries.cend(), text,
-            [](const QString &a, const QString &b) { return lessIgnoringCase(a, b); });
-        row = place - m_entries.cbegin();
+    std::size_t block = m_blocks.size() - 1;
+    qsizetype place = m_blocks[block].size();
+    if (m_order == Order::Sorted && m_count > 0) {
+        const auto less = [](const QString &a, const QString &b) { return lessIgnoringCase(a, b); };
+        // The first block whose last entry sorts after the text holds its place.
+        const auto after = std::upper_bound(
+            m_blocks.cbegin(), m_blocks.cend(), text,
+            [&less](const QString &a, const QStringList &b) { return less(a, b.last()); });
+        if (after != m_blocks.cend()) {
+            block = std::size_t(after - m_blocks.cbegin());
+            place = std::upper_bound(after->cbegin(), after->cend(), text, less) - after->cbegin();
+        }
     }
-    beginInsertRows({}, int(row), int(row));
-    m_entries.insert(row, text);
+    QStringList &entries = m_blocks[block];
+    entries.insert(place, text);
+    const int row = m_firstRows[block] + int(place);
+    for (std::size_t next = block + 1; next < m_firstRows.size(); ++next)
+        ++m_firstRows[next];
+    if (entries.size() > blockLimit) {
+        QStringList back = entries.sliced(blockLimit / 2);
+        entries.resize(blockLimit / 2);
+        m_blocks.insert(m_blocks.begin() + std::ptrdiff_t(block) + 1, std::move(back));
+        m_firstRows.insert(m_firstRows.begin() + std::ptrdiff_t(block) + 1,
+                           m_firstRows[block] + int(blockLimit / 2));
+    }
+    ++m_count;
     if (m_selected >= row)
         ++m_selected;
-    endInsertRows();
+    Q_EMIT changed();
 }
 
 void LevelListModel::clear() {
-    beginResetModel();
-    m_entries.clear();
+    m_blocks.assign(1, QStringList());
+    m_firstRows.assign(1, 0);
+    m_count = 0;
+    ++m_generation;
     const bool hadSelection = m_selected >= 0;
     m_selected = -1;
-    endResetModel();
+    Q_EMIT changed();
     if (hadSelection)
         Q_EMIT selectionMoved(-1);
 }
@@ -83,21 +129,5 @@ void LevelListModel::unselect() {
 }
 
 QString LevelListModel::selectedText() const {
-    return m_selected < 0 ? QString() : m_entries.at(m_selected);
-}
-
-int LevelListModel::rowCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : count();
-}
-
-QVariant LevelListModel::data(const QModelIndex &index, int role) const {
-    if (!index.isValid() || index.row() >= count())
-        return {};
-    const QString &entry = m_entries.at(index.row());
-    if (role == Qt::DisplayRole)
-        return entry;
-    // What a screen reader says is cut short as what is drawn.
-    if (role == Qt::AccessibleTextRole)
-        return shortened(entry);
-    return {};
+    return m_selected < 0 ? QString() : at(m_selected);
 }

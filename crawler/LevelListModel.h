@@ -1,14 +1,20 @@
 #pragma once
 
-#include <QAbstractListModel>
+#include <QObject>
 #include <QStringList>
+
+#include <vector>
 
 // The entries of one level list and its selection, without a face: the window's list boxes
 // show it, the command line reads it directly. A sorted list keeps its entries in
 // alphabetical order without regard to letter case (an entry equal to others goes after
 // them); an unsorted one keeps the order of adding. At most one entry is selected, and it
 // stays selected as entries are inserted before it. Lives on one thread.
-class LevelListModel final : public QAbstractListModel {
+//
+// A list grows to hundreds of thousands of entries during a crawl, in any order: it is kept
+// in blocks of a few hundred entries, so that an insertion moves a block's entries and not
+// the list's, and finding an entry by its row looks through the blocks' first rows.
+class LevelListModel final : public QObject {
     Q_OBJECT
 public:
     enum class Order { Sorted, AsAdded };
@@ -17,11 +23,14 @@ public:
     void add(const QString &text);
     // Removes every entry; none is selected afterwards.
     void clear();
-    int count() const { return int(m_entries.size()); }
+    int count() const { return m_count; }
     // REQUIRES: 0 <= index < count().
-    const QString &at(int index) const { return m_entries.at(index); }
+    const QString &at(int index) const;
     // Every entry in the list's order, for writing the list out.
-    const QStringList &entries() const { return m_entries; }
+    QStringList entries() const;
+    // Raised by each clear(), so that a face can tell a list emptied and filled again from
+    // one that only grew.
+    quint64 generation() const { return m_generation; }
 
     // Makes entry `index` the selected one; false, and the selection as it was, when there is
     // no such entry.
@@ -38,16 +47,23 @@ public:
     static constexpr qsizetype shownCharacters = 300;
     static QString shortened(const QString &entry);
 
-    int rowCount(const QModelIndex &parent = {}) const override;
-    QVariant data(const QModelIndex &index, int role) const override;
-
 Q_SIGNALS:
+    // Entries were added or removed.
+    void changed();
     // Another entry, or none (-1), has become the selected one. Not sent when an insertion
     // only moves the selected entry down a row.
     void selectionMoved(int row);
 
 private:
+    // The block holding row `index`, 0 <= index < count().
+    std::size_t blockOf(int index) const;
+
     Order m_order;
-    QStringList m_entries;
+    // Never empty; only the last block may be, and only while the list is.
+    std::vector<QStringList> m_blocks;
+    // The row of each block's first entry.
+    std::vector<int> m_firstRows;
+    int m_count = 0;
     int m_selected = -1;
+    quint64 m_generation = 0;
 };

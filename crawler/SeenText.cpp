@@ -76,6 +76,22 @@ std::size_t commonPrefix(const char *a, const char *b, std::size_t from, std::si
     return i;
 }
 
+constexpr std::size_t runBytes = 8;
+
+std::uint64_t hashOf(std::string_view bytes) {
+    // FNV-1a, never 0: 0 marks an empty slot.
+    std::uint64_t hash = 0xCBF29CE484222325ull;
+    for (const char c : bytes)
+        hash = (hash ^ std::uint8_t(c)) * 0x100000001B3ull;
+    return hash | 1;
+}
+
+std::uint64_t runHash(const char *run, int bits) {
+    std::uint64_t value;
+    std::memcpy(&value, run, runBytes);
+    return (value * 0x9E3779B97F4A7C15ull) >> (64 - bits);
+}
+
 // 0 for segments below fanOut × directBytes, 1 below fanOut² ×, and so on.
 int sizeClass(std::size_t size, std::size_t directBytes) {
     int result = 0;
@@ -120,10 +136,75 @@ void SeenText::reset(QStringView text) {
     finishMerge(true);
     m_bytes = std::string();
     m_segments = std::vector<Segment>();
+    m_added = std::vector<Added>();
+    m_addedCount = 0;
+    m_runs = std::vector<std::uint64_t>();
+    m_runBits = 0;
     encode(text, m_bytes);
     if (!m_bytes.empty())
         m_segments.push_back({0, m_bytes.size(), {}});
+    remember(0, 0);
     maintain();
+}
+
+void SeenText::remember(std::size_t begin, std::size_t added) {
+    const std::string_view address = std::string_view(m_bytes).substr(begin);
+    if (2 * (m_addedCount + 1) > m_added.size()) {
+        std::vector<Added> old(std::max<std::size_t>(64, 2 * m_added.size()));
+        old.swap(m_added);
+        for (const Added &added : old) {
+            if (!added.hash)
+                continue;
+            std::size_t slot = added.hash & (m_added.size() - 1);
+            while (m_added[slot].hash)
+                slot = (slot + 1) & (m_added.size() - 1);
+            m_added[slot] = added;
+        }
+    }
+    const std::uint64_t hash = hashOf(address);
+    std::size_t slot = hash & (m_added.size() - 1);
+    while (m_added[slot].hash)
+        slot = (slot + 1) & (m_added.size() - 1);
+    m_added[slot] = {hash, begin};
+    ++m_addedCount;
+
+    // The runs that end in the new bytes; all of them again when the bit set grows.
+    std::size_t from = added - std::min(added, runBytes - 1);
+    if (m_runBits == 0 || (std::size_t(1) << m_runBits) < 4 * m_bytes.size()) {
+        m_runBits =
+            std::max(16, int(std::bit_width(8 * std::max<std::size_t>(m_bytes.size(), 1) - 1)));
+        m_runs.assign((std::size_t(1) << m_runBits) / 64, 0);
+        from = 0;
+    }
+    for (std::size_t at = from; at + runBytes <= m_bytes.size(); ++at) {
+        const std::uint64_t bit = runHash(m_bytes.data() + at, m_runBits);
+        m_runs[bit / 64] |= std::uint64_t(1) << (bit % 64);
+    }
+}
+
+bool SeenText::addedBefore(std::string_view sought) const {
+    if (m_added.empty())
+        return false;
+    const std::uint64_t hash = hashOf(sought);
+    for (std::size_t slot = hash & (m_added.size() - 1); m_added[slot].hash;
+         slot = (slot + 1) & (m_added.size() - 1)) {
+        // Equal bytes at that place are an occurrence, whatever was added there.
+        if (m_added[slot].hash == hash &&
+            std::string_view(m_bytes).substr(m_added[slot].begin, sought.size()) == sought)
+            return true;
+    }
+    return false;
+}
+
+bool SeenText::mayOccur(std::string_view sought) const {
+    if (m_runBits == 0)
+        return true;
+    for (std::size_t at = 0; at + runBytes <= sought.size(); ++at) {
+        const std::uint64_t bit = runHash(sought.data() + at, m_runBits);
+        if (!(m_runs[bit / 64] & std::uint64_t(1) << (bit % 64)))
+            return false;
+    }
+    return true;
 }
 
 void SeenText::append(QStringView address) {
@@ -131,27 +212,27 @@ void SeenText::append(QStringView address) {
     makeRoom(m_bytes, 1 + std::size_t(address.size()));
     m_bytes += ',';
     encode(address, m_bytes);
+    remember(begin + 1, begin);
     const bool direct =
         !m_segments.empty() && m_segments.back().suffixes.empty() && !m_segments.back().merging;
     if (direct)
         m_segments.back().end = m_bytes.size();
     else
         m_segments.push_back({begin, m_bytes.size(), {}});
-    maintain();
 }
 
 bool SeenText::contains(QStringView address) {
     // Nothing is found in an empty text, and an empty address in any other.
     if (m_bytes.empty())
         return false;
-    if (m_merge.suffixes.valid())
-        maintain();
     std::string sought;
     encode(address, sought);
-    if (sought.empty())
+    if (sought.empty() || addedBefore(sought))
         return true;
-    if (sought.size() > m_bytes.size())
+    if (sought.size() > m_bytes.size() || !mayOccur(sought))
         return false;
+    // Only a test that needs the segments sorts them: most never do.
+    maintain();
     const std::string_view all(m_bytes);
     for (std::size_t i = 0; i < m_segments.size(); ++i) {
         if (inSegment(m_segments[i], sought))

@@ -23,7 +23,12 @@
 // costs the address's length times the logarithm of the text's, at four bytes per
 // character of text. New text first lands in a segment that is searched directly; small
 // segments are merged in place, large merges are sorted on a worker thread while the old
-// segments go on answering, so no append holds its caller for long.
+// segments go on answering, so no test holds its caller for long.
+//
+// Most tests are answered before any segment is searched: an address added before is found
+// by its hash (and its bytes compared), and one that holds eight bytes in a row that occur
+// nowhere in the text is absent, which a bit set of every eight-byte run of the text tells.
+// Segments are sorted and merged only when a test gets that far.
 //
 // Not thread-safe: one thread calls every member.
 class SeenText {
@@ -41,8 +46,9 @@ public:
     void reset(QStringView text);
     // Appends a comma and `address`.
     void append(QStringView address);
-    // True when `address` occurs in the text (by textPosition's rules). Puts a merge the
-    // worker has finished in place first, and starts one that had to wait.
+    // True when `address` occurs in the text (by textPosition's rules). When the segments
+    // must be searched, puts a merge the worker has finished in place first, and sorts or
+    // merges what has grown since.
     bool contains(QStringView address);
     // The text, decoded afresh from its bytes.
     QString text() const;
@@ -92,9 +98,25 @@ private:
     // false when there was none.
     bool finishMerge(bool wait);
     bool inSegment(const Segment &segment, std::string_view sought) const;
+    // Files the address that starts at byte `begin` of the text, and the eight-byte runs
+    // that end in the bytes added from `added` on.
+    void remember(std::size_t begin, std::size_t added);
+    bool addedBefore(std::string_view sought) const;
+    bool mayOccur(std::string_view sought) const;
 
     std::size_t m_directBytes;
     std::string m_bytes;
     std::vector<Segment> m_segments;
     Merge m_merge{};
+    // Where each address added starts, by its hash: an open-addressed table, half empty,
+    // whose empty slots hold hash 0.
+    struct Added {
+        std::uint64_t hash;
+        std::size_t begin;
+    };
+    std::vector<Added> m_added;
+    std::size_t m_addedCount = 0;
+    // A bit for the hash of each eight-byte run of the text, at least four bits a byte.
+    std::vector<std::uint64_t> m_runs;
+    int m_runBits = 0;
 };

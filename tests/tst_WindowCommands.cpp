@@ -1,14 +1,17 @@
 #include "Sitemap.h"
+#include "SitemapText.h"
 #include "WidgetMessageBox.h"
 #include "WindowTest.h"
 
+#include <QAccessible>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QGroupBox>
+#include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -72,11 +75,14 @@ private Q_SLOTS:
     void messageBoxHasOneOkAndNoIcon();
     void selectAllKey_data();
     void selectAllKey();
+    void selectionKeys_data();
+    void selectionKeys();
     void creditLabelOpensTheMakersPage();
 
 private:
     frmCrawler &window() { return *h->window; }
     QPushButton *button(const char *name) { return control<QPushButton>(window(), name); }
+    SitemapText *sitemapBox() { return control<SitemapText>(window(), "txtSitemap"); }
     void press(const char *name) { QTest::mouseClick(button(name), Qt::LeftButton); }
     // A crawl of a small made-up site, then Build Sitemap.
     void crawlAndBuild() {
@@ -110,7 +116,7 @@ void tst_WindowCommands::newEmptiesTheResultsAndKeepsTheSettings() {
     QCOMPARE(filed(window()), QStringList());
     QCOMPARE(counts(window()), QStringLiteral("0/0"));
     QVERIFY(control<QGroupBox>(window(), "fraSitemap")->isHidden());
-    QCOMPARE(control<QPlainTextEdit>(window(), "txtSitemap")->toPlainText(), QString());
+    QCOMPARE(sitemapBox()->text(), QString());
     QVERIFY(!button("cmdBuild")->isEnabled());
     QCOMPARE(button("cmdBuild")->text(), QStringLiteral("Build Sitemap"));
     // What New leaves alone.
@@ -170,8 +176,7 @@ void tst_WindowCommands::buildShowHideAndExport() {
     QVERIFY(panel->isVisible());
     QVERIFY(button("cmdExport")->isEnabled());
     const QString built = window().sitemapText();
-    QCOMPARE(control<QPlainTextEdit>(window(), "txtSitemap")->toPlainText(),
-             QString(built).replace("\r\n", "\n"));
+    QCOMPARE(sitemapBox()->text(), built);
     // The panel lies over all twelve lists and hides them: where it has no text box it shows
     // its own background. The row below it stays in sight.
     for (const char *list : {"lstLinks0", "lstExternal0", "lstLinks5", "lstExternal5"}) {
@@ -189,9 +194,43 @@ void tst_WindowCommands::buildShowHideAndExport() {
         QCOMPARE(panel->isVisible(), caption[0] == 'H');
         QCOMPARE(window().sitemapText(), built);
     }
-    // What the user types into the shown text goes nowhere.
+    // The mouse selects: a drag along the first row takes the first line, a click with Shift
+    // held on the third row stretches the selection to that line's end. What the user types
+    // into the shown text changes nothing.
     press("cmdBuild");
-    QTest::keyClicks(control<QPlainTextEdit>(window(), "txtSitemap"), "typed");
+    QWidget *text = sitemapBox()->viewport();
+    const int right = text->width() - 3;
+    const int rowHeight = text->fontMetrics().height();
+    QTest::mousePress(text, Qt::LeftButton, {}, QPoint(2, rowHeight / 2 + 4));
+    QTest::mouseMove(text, QPoint(right, rowHeight / 2 + 4));
+    QTest::mouseRelease(text, Qt::LeftButton, {}, QPoint(right, rowHeight / 2 + 4));
+    const QStringList lines = built.split("\r\n");
+    QCOMPARE(sitemapBox()->selectedText(), lines[0]);
+    QTest::mouseClick(text, Qt::LeftButton, Qt::ShiftModifier,
+                      QPoint(right, rowHeight * 5 / 2 + 4));
+    QCOMPARE(sitemapBox()->selectedText(), lines.mid(0, 3).join("\r\n"));
+    // The context menu copies it.
+    QGuiApplication::clipboard()->clear();
+    QStringList offered;
+    QTimer::singleShot(0, this, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction *action : menu->actions())
+            offered.append(action->text());
+        menu->actions().first()->trigger();
+        menu->close();
+    });
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                              text->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(text, &menuKey);
+    QCOMPARE(offered, (QStringList{"&Copy", "Select All"}));
+    QCOMPARE(QGuiApplication::clipboard()->text(), lines.mid(0, 3).join("\r\n"));
+    // A double click selects a word.
+    QTest::mouseDClick(text, Qt::LeftButton, {}, QPoint(25, rowHeight * 3 / 2 + 4));
+    QCOMPARE(sitemapBox()->selectedText(), QStringLiteral("urlset"));
+    QTest::keyClicks(sitemapBox(), "typed");
+    QTest::keyClick(sitemapBox(), Qt::Key_Delete);
+    QCOMPARE(sitemapBox()->text(), built);
 
     const QString file = m_dir.filePath("sitemap.xml");
     writeFile(file, QByteArray(100'000, 'x')); // an older, longer sitemap
@@ -416,8 +455,7 @@ void tst_WindowCommands::selectAllKey() {
     QFETCH(bool, selectsAll);
 
     crawlAndBuild();
-    auto *box = control<QPlainTextEdit>(window(), "txtSitemap");
-    box->moveCursor(QTextCursor::Start);
+    SitemapText *box = sitemapBox();
     box->setFocus();
     const QString typed = pressed == Qt::NoModifier ? QStringLiteral("a") : QString();
     QKeyEvent down(QEvent::KeyPress, Qt::Key_A, pressed, typed);
@@ -425,12 +463,88 @@ void tst_WindowCommands::selectAllKey() {
     QKeyEvent up(QEvent::KeyRelease, Qt::Key_A, released, typed);
     QApplication::sendEvent(box, &up);
 
-    const QTextCursor cursor = box->textCursor();
-    QCOMPARE(cursor.hasSelection(), selectsAll);
-    if (selectsAll) {
-        QCOMPARE(cursor.selectionStart(), 0);
-        QCOMPARE(cursor.selectionEnd(), box->document()->characterCount() - 1);
-    }
+    QCOMPARE(box->selectedText(), selectsAll ? window().sitemapText() : QString());
+    QCOMPARE(box->text(), window().sitemapText());
+    // The copy key puts the whole document on the clipboard, every CR LF kept.
+    QGuiApplication::clipboard()->setText("before");
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             selectsAll ? window().sitemapText() : QStringLiteral("before"));
+}
+
+void tst_WindowCommands::selectionKeys_data() {
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<int>("selected"); // characters from the start; -1: the whole text
+
+    const QString firstLine = QStringLiteral("<?xml version='1.0' encoding='UTF-8'?>");
+    const int line = int(firstLine.size());
+    QTest::newRow("Shift+Right twice")
+        << QKeySequence(Qt::SHIFT | Qt::Key_Right, Qt::SHIFT | Qt::Key_Right) << 2;
+    QTest::newRow("Ctrl+Shift+Right selects a word at a time")
+        << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Right, Qt::CTRL | Qt::SHIFT | Qt::Key_Right,
+                        Qt::CTRL | Qt::SHIFT | Qt::Key_Right)
+        << 5;
+    QTest::newRow("Ctrl+Shift+Left takes back the line break, then a sign")
+        << QKeySequence(Qt::SHIFT | Qt::Key_Down, Qt::CTRL | Qt::SHIFT | Qt::Key_Left,
+                        Qt::CTRL | Qt::SHIFT | Qt::Key_Left)
+        << line - 1;
+    QTest::newRow("Shift+End stops before the line break")
+        << QKeySequence(Qt::SHIFT | Qt::Key_End) << line;
+    QTest::newRow("Shift+Down takes the line break")
+        << QKeySequence(Qt::SHIFT | Qt::Key_Down) << line + 2;
+    QTest::newRow("Shift+Left steps back over CR LF at once")
+        << QKeySequence(Qt::SHIFT | Qt::Key_Down, Qt::SHIFT | Qt::Key_Down,
+                        Qt::SHIFT | Qt::Key_Left)
+        << line + 2 + 7;
+    QTest::newRow("Shift+Up selects backwards")
+        << QKeySequence(QKeyCombination(Qt::Key_Down), Qt::SHIFT | Qt::Key_Up) << line + 2;
+    QTest::newRow("Shift+Home from the line's end")
+        << QKeySequence(QKeyCombination(Qt::Key_End), Qt::SHIFT | Qt::Key_Home) << line;
+    QTest::newRow("Ctrl+Shift+End selects to the end")
+        << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_End) << -1;
+    QTest::newRow("Shift+PageDown then Ctrl+Shift+Home")
+        << QKeySequence(Qt::SHIFT | Qt::Key_PageDown, Qt::CTRL | Qt::SHIFT | Qt::Key_Home) << 0;
+    QTest::newRow("a move without Shift drops the selection")
+        << QKeySequence(Qt::SHIFT | Qt::Key_Down, QKeyCombination(Qt::Key_Right)) << 0;
+}
+
+void tst_WindowCommands::selectionKeys() {
+    QFETCH(QKeySequence, keys);
+    QFETCH(int, selected);
+
+    crawlAndBuild();
+    SitemapText *box = sitemapBox();
+    box->setFocus();
+    for (int i = 0; i < keys.count(); ++i)
+        QTest::keyClick(box, keys[i].key(), keys[i].keyboardModifiers());
+    const QString expected =
+        selected < 0 ? window().sitemapText() : window().sitemapText().left(selected);
+    QCOMPARE(box->selectedText(), expected);
+    QGuiApplication::clipboard()->setText("before");
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             expected.isEmpty() ? QStringLiteral("before") : expected);
+
+    // A screen reader reads the same selection, and the whole line the cursor is on.
+    QAccessibleTextInterface *reader = QAccessible::queryAccessibleInterface(box)->textInterface();
+    QVERIFY(reader);
+    QCOMPARE(reader->characterCount(), window().sitemapText().size());
+    int start = -1;
+    int end = -1;
+    reader->selection(0, &start, &end);
+    QCOMPARE(reader->selectionCount(), expected.isEmpty() ? 0 : 1);
+    QCOMPARE(reader->text(start, end), expected);
+    const QString &all = window().sitemapText();
+    const int cursor = reader->cursorPosition();
+    const int lineStart = cursor == 0 ? 0 : int(all.lastIndexOf(u'\n', cursor - 1)) + 1;
+    const int lineEnd =
+        all.indexOf(u'\n', cursor) < 0 ? int(all.size()) : int(all.indexOf(u'\n', cursor)) + 1;
+    QCOMPARE(reader->textAtOffset(cursor, QAccessible::LineBoundary, &start, &end),
+             all.mid(lineStart, lineEnd - lineStart));
+    QCOMPARE(start, lineStart);
+    QCOMPARE(reader->textAtOffset(3, QAccessible::WordBoundary, &start, &end), QString("xml"));
+    QCOMPARE(reader->textAfterOffset(3, QAccessible::WordBoundary, &start, &end), QString(" "));
+    QCOMPARE(start, 5);
 }
 
 void tst_WindowCommands::creditLabelOpensTheMakersPage() {

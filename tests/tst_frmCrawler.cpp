@@ -1,9 +1,10 @@
+#include "SitemapText.h"
 #include "WindowTest.h"
 
 #include <QAccessible>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QTimer>
 
@@ -413,9 +414,10 @@ void tst_frmCrawler::largeListsHaveNoSixteenBitLimit() {
 }
 
 void tst_frmCrawler::longEntryIsDrawnShortButStaysWhole() {
-    // Links of a megabyte: laying one out whole held the window for seconds.
+    // Links of megabytes: laying one out whole held the window for seconds.
     const QString s = QStringLiteral("http://s.test");
-    const QString internal = s + u'/' + QString(1 << 20, u'x');
+    // The internal one is of wide letters, which wrap soonest.
+    const QString internal = s + u'/' + QString(2 << 20, u'W');
     const QString external = "http://o.test/" + QString(1 << 20, u'y');
     h->fake.pages = {{s, {internal, external, external}}, {internal, {}}};
     pressGo(window(), s);
@@ -431,6 +433,33 @@ void tst_frmCrawler::longEntryIsDrawnShortButStaysWhole() {
         option.initFrom(list);
         QVERIFY(list->itemDelegate()->sizeHint(option, entry).width() < 20 * list->width());
     }
+
+    // The sitemap shows the line of 2 MiB wrapped, and every character of it can be reached:
+    // none on screen lies past the box's edge.
+    QTest::mouseClick(button("cmdBuild"), Qt::LeftButton);
+    auto *text = control<SitemapText>(window(), "txtSitemap");
+    QVERIFY(text->isVisible());
+    QCOMPARE(text->text(), window().sitemapText());
+    QVERIFY(text->text().contains("<loc>" + internal + "</loc>\r\n"));
+    QVERIFY(!window().grab().isNull());
+    QAccessibleTextInterface *reader = QAccessible::queryAccessibleInterface(text)->textInterface();
+    const QRect box(text->viewport()->mapToGlobal(QPoint(0, 0)), text->viewport()->size());
+    int onScreen = 0;
+    for (int offset = 0; offset < 5000; ++offset) {
+        const QRect place = reader->characterRect(offset);
+        if (place.isEmpty())
+            continue;
+        ++onScreen;
+        QVERIFY2(box.contains(place), qPrintable(QString::number(offset)));
+    }
+    QVERIFY(onScreen > 1000);
+    QScrollBar *scroll = text->verticalScrollBar();
+    QVERIFY(scroll->maximum() > internal.size() / 200);
+    text->setFocus();
+    QTest::keyClick(text, Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(scroll->value(), scroll->maximum());
+    QCOMPARE(text->selectedText(), window().sitemapText());
+    QVERIFY(!window().grab().isNull());
 }
 
 QTEST_MAIN(tst_frmCrawler)

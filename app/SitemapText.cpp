@@ -1,0 +1,642 @@
+#include "SitemapText.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QClipboard>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSet>
+#include <QTextBoundaryFinder>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <tuple>
+
+namespace {
+
+// Room between the frame and the text, in pixels.
+constexpr int margin = 4;
+
+bool drawnAsSpace(char16_t c) {
+    return c < 0x20 || c == 0x2028 || c == 0x2029;
+}
+
+QAccessibleInterface *accessibleSitemapText(const QString &className, QObject *object);
+
+} // namespace
+
+// What a screen reader reads of the view: its text, a character, word or line at a time, the
+// cursor and the selection. Nothing here copies more of the text than was asked for.
+class SitemapTextAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit SitemapTextAccessible(SitemapText *view)
+        : QAccessibleWidget(view, QAccessible::EditableText) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State result = QAccessibleWidget::state();
+        result.readOnly = true;
+        result.multiLine = true;
+        result.selectableText = true;
+        return result;
+    }
+    void *interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    void selection(int index, int *start, int *end) const override {
+        *start = *end = 0;
+        if (index == 0 && view()->selectionLength() > 0) {
+            *start = int(view()->selectionStart());
+            *end = int(view()->selectionStart() + view()->selectionLength());
+        }
+    }
+    int selectionCount() const override { return view()->selectionLength() > 0 ? 1 : 0; }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int) override { view()->select(view()->m_cursor, 0); }
+    void setSelection(int, int start, int end) override { view()->select(start, end - start); }
+    int cursorPosition() const override { return int(view()->m_cursor); }
+    void setCursorPosition(int position) override {
+        view()->moveCursor(view()->normalized(position), SitemapText::Anchor::Move);
+    }
+    QString text(int start, int end) const override {
+        return view()->text().mid(start, std::max(0, end - start));
+    }
+    int characterCount() const override { return int(view()->text().size()); }
+
+    // A line is read with its line break; a word is looked for within its line.
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int *start,
+                         int *end) const override {
+        const QString &all = view()->text();
+        *start = *end = -1;
+        if (offset < 0 || offset > all.size())
+            return {};
+        const qsizetype line = view()->lineOf(offset);
+        const qsizetype lineStart = view()->m_lineStarts[line];
+        const qsizetype lineEnd =
+            line + 1 < view()->lineCount() ? view()->m_lineStarts[line + 1] : all.size();
+        qsizetype from = offset;
+        qsizetype to = offset;
+        switch (boundary) {
+        case QAccessible::CharBoundary:
+            to = std::min<qsizetype>(all.size(), offset + 1);
+            break;
+        case QAccessible::WordBoundary:
+            std::tie(from, to) = view()->wordAt(offset);
+            break;
+        case QAccessible::SentenceBoundary:
+        case QAccessible::ParagraphBoundary:
+        case QAccessible::LineBoundary:
+            from = lineStart;
+            to = lineEnd;
+            break;
+        case QAccessible::NoBoundary:
+            from = 0;
+            to = all.size();
+            break;
+        }
+        *start = int(from);
+        *end = int(to);
+        return all.mid(from, to - from);
+    }
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int *start,
+                             int *end) const override {
+        int atStart = 0;
+        int atEnd = 0;
+        textAtOffset(offset, boundary, &atStart, &atEnd);
+        if (atStart <= 0) {
+            *start = *end = -1;
+            return {};
+        }
+        return textAtOffset(atStart - 1, boundary, start, end);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int *start,
+                            int *end) const override {
+        int atStart = 0;
+        int atEnd = 0;
+        textAtOffset(offset, boundary, &atStart, &atEnd);
+        if (atEnd < 0 || atEnd >= characterCount()) {
+            *start = *end = -1;
+            return {};
+        }
+        return textAtOffset(atEnd, boundary, start, end);
+    }
+
+    QRect characterRect(int offset) const override {
+        const SitemapText *text = view();
+        if (offset < 0 || offset >= text->text().size())
+            return {};
+        const qsizetype index = text->rowOf(offset);
+        const qsizetype top = text->verticalScrollBar()->value();
+        if (index < top || index >= top + text->visibleRows())
+            return {};
+        const SitemapText::Row at = text->row(index);
+        QTextLayout layout;
+        text->layOut(layout, at);
+        const QTextLine line = layout.lineAt(0);
+        const int column = int(std::min<qsizetype>(offset - at.start, at.length));
+        const qreal x = margin + line.cursorToX(column);
+        const qreal width = std::max<qreal>(1, margin + line.cursorToX(column + 1) - x);
+        const QRectF box(x, margin + (index - top) * text->rowHeight(), width, text->rowHeight());
+        return QRect(text->viewport()->mapToGlobal(box.topLeft().toPoint()), box.size().toSize());
+    }
+    int offsetAtPoint(const QPoint &point) const override {
+        const QPoint inside = view()->viewport()->mapFromGlobal(point);
+        if (!view()->viewport()->rect().contains(inside))
+            return -1;
+        return int(view()->positionAt(inside));
+    }
+    void scrollToSubstring(int start, int) override {
+        const qsizetype index = view()->rowOf(std::clamp<qsizetype>(start, 0, characterCount()));
+        view()->verticalScrollBar()->setValue(int(index));
+    }
+    QString attributes(int, int *start, int *end) const override {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+private:
+    SitemapText *view() const { return static_cast<SitemapText *>(widget()); }
+};
+
+namespace {
+
+QAccessibleInterface *accessibleSitemapText(const QString &className, QObject *object) {
+    if (className == QLatin1String("SitemapText") && object && object->isWidgetType())
+        return new SitemapTextAccessible(static_cast<SitemapText *>(object));
+    return nullptr;
+}
+
+} // namespace
+
+SitemapText::SitemapText(QWidget *parent)
+    : QAbstractScrollArea(parent)
+    , m_lineStarts{0} {
+    static const bool accessible = [] {
+        QAccessible::installFactory(accessibleSitemapText);
+        return true;
+    }();
+    Q_UNUSED(accessible);
+    setFocusPolicy(Qt::StrongFocus);
+    // Lines wrap at the view's width: there is nothing to scroll across.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    viewport()->setCursor(Qt::IBeamCursor);
+    updateWidestCharacter();
+}
+
+SitemapText::~SitemapText() = default;
+
+void SitemapText::setText(const QString &text) {
+    m_text = text;
+    // The old index goes with the old text, however big it was.
+    m_lineStarts = std::vector<qsizetype>{0};
+    m_firstRows = std::vector<qsizetype>();
+    for (qsizetype at = m_text.indexOf(u'\n'); at >= 0; at = m_text.indexOf(u'\n', at + 1))
+        m_lineStarts.push_back(at + 1);
+    // Which characters occur, so that the rows can be as wide as the widest of them allows.
+    std::vector<unsigned char> seen(0x10000);
+    const auto *units = reinterpret_cast<const char16_t *>(m_text.constData());
+    const qsizetype size = m_text.size();
+    for (qsizetype i = 0; i < size; ++i)
+        seen[units[i]] = 1;
+    const bool pairs = std::any_of(seen.cbegin() + 0xD800, seen.cbegin() + 0xDC00,
+                                   [](unsigned char c) { return c != 0; });
+    m_distinct.clear();
+    for (char32_t c = 0; c < 0x10000; ++c) {
+        if (seen[c] && !QChar::isSurrogate(c) && !drawnAsSpace(char16_t(c)))
+            m_distinct += QChar(c);
+    }
+    if (pairs) {
+        QSet<char32_t> found;
+        for (qsizetype i = 0; i + 1 < size; ++i) {
+            if (QChar::isHighSurrogate(units[i]) && QChar::isLowSurrogate(units[i + 1]))
+                found.insert(QChar::surrogateToUcs4(units[i], units[i + 1]));
+        }
+        for (const char32_t c : std::as_const(found))
+            m_distinct += QString::fromUcs4(&c, 1);
+    }
+
+    m_anchor = m_cursor = 0;
+    m_goalColumn = -1;
+    m_dragging = false;
+    updateWidestCharacter();
+    verticalScrollBar()->setValue(0);
+    viewport()->update();
+}
+
+void SitemapText::select(qsizetype start, qsizetype length) {
+    start = std::clamp<qsizetype>(start, 0, m_text.size());
+    length = std::clamp<qsizetype>(length, 0, m_text.size() - start);
+    m_anchor = start;
+    m_cursor = start + length;
+    m_goalColumn = -1;
+    announceCursor();
+    viewport()->update();
+}
+
+void SitemapText::copy() const {
+    if (selectionLength() > 0)
+        QGuiApplication::clipboard()->setText(selectedText());
+}
+
+qsizetype SitemapText::lineOf(qsizetype position) const {
+    return std::upper_bound(m_lineStarts.cbegin(), m_lineStarts.cend(), position) -
+           m_lineStarts.cbegin() - 1;
+}
+
+qsizetype SitemapText::lineEnd(qsizetype line) const {
+    if (line + 1 == lineCount())
+        return m_text.size();
+    qsizetype end = m_lineStarts[line + 1] - 1;
+    if (end > m_lineStarts[line] && m_text.at(end - 1) == u'\r')
+        --end;
+    return end;
+}
+
+qsizetype SitemapText::rowsOfLine(qsizetype line) const {
+    const qsizetype length = lineEnd(line) - m_lineStarts[line];
+    return std::max<qsizetype>(1, (length + m_rowColumns - 1) / m_rowColumns);
+}
+
+void SitemapText::ensureRows() const {
+    const int wanted = columns();
+    if (wanted == m_rowColumns && m_firstRows.size() == m_lineStarts.size() + 1)
+        return;
+    m_rowColumns = wanted;
+    m_firstRows.resize(m_lineStarts.size() + 1);
+    qsizetype rows = 0;
+    for (qsizetype line = 0; line < lineCount(); ++line) {
+        m_firstRows[line] = rows;
+        rows += rowsOfLine(line);
+    }
+    m_firstRows.back() = rows;
+}
+
+qsizetype SitemapText::rowCount() const {
+    ensureRows();
+    return m_firstRows.back();
+}
+
+qsizetype SitemapText::rowOf(qsizetype position) const {
+    ensureRows();
+    const qsizetype line = lineOf(position);
+    const qsizetype column = std::min(position, lineEnd(line)) - m_lineStarts[line];
+    // The end of a full row is shown there, not at the start of the next.
+    return m_firstRows[line] + std::min(column / m_rowColumns, rowsOfLine(line) - 1);
+}
+
+SitemapText::Row SitemapText::row(qsizetype index) const {
+    ensureRows();
+    const auto lines = m_firstRows.cbegin() + lineCount();
+    const qsizetype line =
+        std::upper_bound(m_firstRows.cbegin(), lines, index) - m_firstRows.cbegin() - 1;
+    const qsizetype start = m_lineStarts[line] + (index - m_firstRows[line]) * m_rowColumns;
+    return {line, start, std::min<qsizetype>(m_rowColumns, lineEnd(line) - start)};
+}
+
+int SitemapText::rowHeight() const {
+    return std::max(1, int(std::ceil(QFontMetricsF(font()).height())));
+}
+
+int SitemapText::visibleRows() const {
+    return std::max(1, (viewport()->height() - margin) / rowHeight());
+}
+
+int SitemapText::columns() const {
+    const qreal width = viewport()->width() - 2 * margin - 1;
+    return std::max(1, int(width / m_widestCharacter));
+}
+
+void SitemapText::updateWidestCharacter() {
+    const QFontMetricsF metrics(font());
+    qreal widest = metrics.horizontalAdvance(u' ');
+    for (qsizetype i = 0; i < m_distinct.size(); ++i) {
+        if (m_distinct.at(i).isHighSurrogate()) {
+            widest = std::max(widest, metrics.horizontalAdvance(m_distinct.mid(i, 2)));
+            ++i;
+        } else {
+            widest = std::max(widest, metrics.horizontalAdvance(m_distinct.at(i)));
+        }
+    }
+    m_widestCharacter = std::max<qreal>(1, widest);
+    m_rowColumns = 0;
+    updateScrollBar();
+}
+
+void SitemapText::updateScrollBar() {
+    const qsizetype rows = rowCount();
+    const int shown = visibleRows();
+    const qsizetype last = std::max<qsizetype>(0, rows - shown);
+    verticalScrollBar()->setRange(0,
+                                  int(std::min<qsizetype>(last, std::numeric_limits<int>::max())));
+    verticalScrollBar()->setPageStep(shown);
+    verticalScrollBar()->setSingleStep(1);
+}
+
+void SitemapText::layOut(QTextLayout &layout, const Row &row) const {
+    // What is drawn has one character for each of the row's, so that columns match: a
+    // control character is drawn as a space, and a surrogate pair split between two rows
+    // at the end of the first.
+    QString shown = m_text.mid(row.start, row.length);
+    for (QChar &c : shown) {
+        if (drawnAsSpace(c.unicode()))
+            c = u' ';
+    }
+    if (!shown.isEmpty() && shown.front().isLowSurrogate() && row.start > 0 &&
+        m_text.at(row.start - 1).isHighSurrogate())
+        shown.front() = QChar(0x200B);
+    const qsizetype end = row.start + row.length;
+    if (!shown.isEmpty() && shown.back().isHighSurrogate() && end < m_text.size() &&
+        m_text.at(end).isLowSurrogate())
+        shown += m_text.at(end);
+
+    layout.setText(shown);
+    layout.setFont(font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setTabStopDistance(m_widestCharacter);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (line.isValid())
+        line.setLineWidth(std::numeric_limits<int>::max() / 256);
+    layout.endLayout();
+}
+
+qsizetype SitemapText::positionAt(QPointF point) const {
+    const qsizetype top = verticalScrollBar()->value();
+    const qsizetype index = top + qsizetype(std::floor((point.y() - margin) / rowHeight()));
+    if (index < 0)
+        return 0;
+    if (index >= rowCount())
+        return m_text.size();
+    const Row at = row(index);
+    QTextLayout layout;
+    layOut(layout, at);
+    const int column = layout.lineAt(0).xToCursor(point.x() - margin);
+    return normalized(at.start + std::clamp<qsizetype>(column, 0, at.length));
+}
+
+std::pair<qsizetype, qsizetype> SitemapText::wordAt(qsizetype position) const {
+    // Words are looked for in the characters around the position, within its line: a word
+    // of more than that many characters is taken in pieces.
+    constexpr qsizetype reach = 4096;
+    const qsizetype line = lineOf(position);
+    const qsizetype from = std::max(m_lineStarts[line], position - reach);
+    const qsizetype to =
+        std::min(line + 1 < lineCount() ? m_lineStarts[line + 1] : m_text.size(), position + reach);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Word, m_text.mid(from, to - from));
+    finder.setPosition(int(position - from));
+    // The stretch between two boundaries: a word, or the spaces or signs between.
+    if (!finder.isAtBoundary())
+        finder.toPreviousBoundary();
+    const qsizetype start = from + std::max<qsizetype>(0, finder.position());
+    const qsizetype next = finder.toNextBoundary();
+    return {start, next < 0 ? to : from + next};
+}
+
+qsizetype SitemapText::normalized(qsizetype position) const {
+    position = std::clamp<qsizetype>(position, 0, m_text.size());
+    if (position > 0 && position < m_text.size() && m_text.at(position).isLowSurrogate() &&
+        m_text.at(position - 1).isHighSurrogate())
+        --position;
+    const qsizetype line = lineOf(position);
+    return std::min(position, std::max(lineEnd(line), m_lineStarts[line]));
+}
+
+qsizetype SitemapText::nextPosition(qsizetype position) const {
+    const qsizetype line = lineOf(position);
+    if (position >= lineEnd(line))
+        return line + 1 < lineCount() ? m_lineStarts[line + 1] : m_text.size();
+    return normalized(position + (m_text.at(position).isHighSurrogate() ? 2 : 1));
+}
+
+qsizetype SitemapText::previousPosition(qsizetype position) const {
+    const qsizetype line = lineOf(position);
+    if (position == m_lineStarts[line])
+        return line > 0 ? lineEnd(line - 1) : 0;
+    return normalized(position - 1);
+}
+
+qsizetype SitemapText::verticalMove(qsizetype rows) {
+    const qsizetype from = rowOf(m_cursor);
+    const qsizetype to = from + rows;
+    if (to < 0)
+        return 0;
+    if (to >= rowCount())
+        return m_text.size();
+    if (m_goalColumn < 0)
+        m_goalColumn = m_cursor - row(from).start;
+    const Row target = row(to);
+    return normalized(target.start + std::min(m_goalColumn, target.length));
+}
+
+void SitemapText::moveCursor(qsizetype position, Anchor anchor) {
+    m_cursor = position;
+    if (anchor == Anchor::Move)
+        m_anchor = position;
+    ensureCursorVisible();
+    announceCursor();
+    viewport()->update();
+}
+
+void SitemapText::announceCursor() {
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleTextCursorEvent moved(this, int(m_cursor));
+    QAccessible::updateAccessibility(&moved);
+    QAccessibleTextSelectionEvent selected(this, int(selectionStart()),
+                                           int(selectionStart() + selectionLength()));
+    selected.setCursorPosition(int(m_cursor));
+    QAccessible::updateAccessibility(&selected);
+}
+
+void SitemapText::ensureCursorVisible() {
+    const qsizetype at = rowOf(m_cursor);
+    const qsizetype top = verticalScrollBar()->value();
+    if (at < top)
+        verticalScrollBar()->setValue(int(at));
+    else if (at >= top + visibleRows())
+        verticalScrollBar()->setValue(int(at - visibleRows() + 1));
+}
+
+void SitemapText::paintEvent(QPaintEvent *) {
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Text));
+    QTextCharFormat selected;
+    selected.setBackground(palette().brush(QPalette::Highlight));
+    selected.setForeground(palette().brush(QPalette::HighlightedText));
+    const qsizetype selectionFrom = selectionStart();
+    const qsizetype selectionTo = selectionFrom + selectionLength();
+    const qsizetype cursorRow = hasFocus() ? rowOf(m_cursor) : -1;
+    const int height = rowHeight();
+
+    const qsizetype top = verticalScrollBar()->value();
+    const qsizetype bottom = std::min(rowCount(), top + visibleRows() + 1);
+    for (qsizetype index = top; index < bottom; ++index) {
+        const Row at = row(index);
+        QTextLayout layout;
+        layOut(layout, at);
+        const QPointF origin(margin, margin + (index - top) * height);
+        QList<QTextLayout::FormatRange> selections;
+        const qsizetype from = std::max(selectionFrom, at.start);
+        const qsizetype to = std::min(selectionTo, at.start + at.length);
+        if (from < to)
+            selections.append({int(from - at.start), int(to - from), selected});
+        layout.draw(&painter, origin, selections);
+
+        const QTextLine line = layout.lineAt(0);
+        // A selected line break shows as a space's width of selection after the line.
+        const qsizetype end = lineEnd(at.line);
+        if (at.start + at.length == end && end < m_text.size() && selectionFrom <= end &&
+            selectionTo > end) {
+            painter.fillRect(QRectF(origin.x() + line.naturalTextWidth(), origin.y(),
+                                    QFontMetricsF(font()).horizontalAdvance(u' '), height),
+                             palette().brush(QPalette::Highlight));
+        }
+        if (index == cursorRow) {
+            const qreal x = origin.x() + line.cursorToX(int(m_cursor - at.start));
+            painter.fillRect(QRectF(x, origin.y(), 1, height), palette().brush(QPalette::Text));
+        }
+    }
+}
+
+void SitemapText::resizeEvent(QResizeEvent *event) {
+    QAbstractScrollArea::resizeEvent(event);
+    // The row that holds the cursor stays in sight when rows are renumbered.
+    const int before = m_rowColumns;
+    updateScrollBar();
+    if (before != m_rowColumns)
+        ensureCursorVisible();
+}
+
+void SitemapText::changeEvent(QEvent *event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        updateWidestCharacter();
+}
+
+void SitemapText::keyPressEvent(QKeyEvent *event) {
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+        return;
+    }
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    const Anchor anchor = event->modifiers() & Qt::ShiftModifier ? Anchor::Keep : Anchor::Move;
+    const qsizetype line = lineOf(m_cursor);
+    qsizetype to;
+    switch (event->key()) {
+    // With Ctrl held, Left and Right move by word, or by the spaces or signs between two
+    // words, within a line; a line break is one step of its own.
+    case Qt::Key_Left:
+        to = previousPosition(m_cursor);
+        if (control && to >= m_lineStarts[line])
+            to = normalized(wordAt(to).first);
+        break;
+    case Qt::Key_Right:
+        to = nextPosition(m_cursor);
+        if (control && m_cursor < lineEnd(line))
+            to = normalized(std::min(wordAt(m_cursor).second, lineEnd(line)));
+        break;
+    case Qt::Key_Up:
+        moveCursor(verticalMove(-1), anchor);
+        return;
+    case Qt::Key_Down:
+        moveCursor(verticalMove(1), anchor);
+        return;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        const int rows = event->key() == Qt::Key_PageUp ? -visibleRows() : visibleRows();
+        verticalScrollBar()->setValue(verticalScrollBar()->value() + rows);
+        moveCursor(verticalMove(rows), anchor);
+        return;
+    }
+    case Qt::Key_Home:
+        to = control ? 0 : m_lineStarts[line];
+        break;
+    case Qt::Key_End:
+        to = control ? m_text.size() : lineEnd(line);
+        break;
+    default:
+        // Typed text goes nowhere; the key is left to the window.
+        event->ignore();
+        return;
+    }
+    m_goalColumn = -1;
+    moveCursor(to, anchor);
+}
+
+void SitemapText::mousePressEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    m_dragging = true;
+    m_goalColumn = -1;
+    const Anchor anchor = event->modifiers() & Qt::ShiftModifier ? Anchor::Keep : Anchor::Move;
+    moveCursor(positionAt(event->position()), anchor);
+}
+
+void SitemapText::mouseDoubleClickEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    const auto [start, end] = wordAt(positionAt(event->position()));
+    select(start, end - start);
+}
+
+void SitemapText::mouseMoveEvent(QMouseEvent *event) {
+    if (!m_dragging || !(event->buttons() & Qt::LeftButton))
+        return;
+    // Dragging past the top or bottom scrolls a row at a time.
+    const QPointF at = event->position();
+    if (at.y() < 0)
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    else if (at.y() > viewport()->height())
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    const QPointF inside(at.x(), std::clamp<qreal>(at.y(), 0, viewport()->height() - 1));
+    moveCursor(positionAt(inside), Anchor::Keep);
+}
+
+void SitemapText::mouseReleaseEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton || !m_dragging)
+        return;
+    m_dragging = false;
+    // As in every text box of the desktop, what the mouse selected can be pasted with the
+    // middle button.
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (clipboard->supportsSelection() && selectionLength() > 0)
+        clipboard->setText(selectedText(), QClipboard::Selection);
+}
+
+void SitemapText::focusInEvent(QFocusEvent *event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void SitemapText::focusOutEvent(QFocusEvent *event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+void SitemapText::scrollContentsBy(int, int) {
+    viewport()->update();
+}
+
+void SitemapText::contextMenuEvent(QContextMenuEvent *event) {
+    QMenu menu(this);
+    QAction *copyAction = menu.addAction(tr("&Copy"), this, &SitemapText::copy);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(selectionLength() > 0);
+    menu.addAction(tr("Select All"), this, [this] { select(0, m_text.size()); });
+    menu.exec(event->globalPos());
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QString>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+class QTextLayout;
+
+// A read-only view of a long text, such as a sitemap of hundreds of thousands of lines, that
+// costs what is on screen. The text is kept whole; it is broken into lines once, when it is
+// set, and every line is wrapped into rows of the same number of characters: as many as the
+// widest character of the text fits across the view, so that every character can be read.
+// Only the rows on screen are ever laid out, so showing, hiding, scrolling and resizing cost
+// the same whatever the text's size and however long its lines.
+//
+// Positions are offsets in the text's UTF-16 code units, from 0 to its size. The user
+// scrolls, selects with the mouse and keyboard, and copies with the platform's copy key or
+// the context menu; the view has no select-all key of its own: the window decides when a key
+// selects all, through select(). A screen reader reads the text, the cursor and the
+// selection through the view's accessible text interface.
+class SitemapText final : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit SitemapText(QWidget *parent = nullptr);
+    ~SitemapText() override;
+
+    // Shows `text` from its first row with nothing selected. Costs a pass over the text.
+    void setText(const QString &text);
+    const QString &text() const { return m_text; }
+
+    // Selects `length` characters from `start`, both cut to the text.
+    void select(qsizetype start, qsizetype length);
+    qsizetype selectionStart() const { return std::min(m_anchor, m_cursor); }
+    qsizetype selectionLength() const { return std::max(m_anchor, m_cursor) - selectionStart(); }
+    QString selectedText() const { return m_text.mid(selectionStart(), selectionLength()); }
+    // Puts the selected text on the clipboard; with nothing selected, does nothing.
+    void copy() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    friend class SitemapTextAccessible;
+
+    // A row on screen: characters [start, start + length) of line `line`, without its break.
+    struct Row {
+        qsizetype line;
+        qsizetype start;
+        qsizetype length;
+    };
+    enum class Anchor { Move, Keep };
+
+    qsizetype lineCount() const { return qsizetype(m_lineStarts.size()); }
+    qsizetype lineOf(qsizetype position) const;
+    // Where line `line`'s text ends: before its CR LF or LF, or at the end of the text.
+    qsizetype lineEnd(qsizetype line) const;
+    qsizetype rowsOfLine(qsizetype line) const;
+    qsizetype rowCount() const;
+    qsizetype rowOf(qsizetype position) const;
+    Row row(qsizetype index) const;
+    int rowHeight() const;
+    int visibleRows() const;
+    int columns() const;
+
+    // Recomputes the rows' numbering when the number of columns has changed.
+    void ensureRows() const;
+    void updateWidestCharacter();
+    void updateScrollBar();
+    void layOut(QTextLayout &layout, const Row &row) const;
+    qsizetype positionAt(QPointF point) const;
+    // The word at `position`, or the spaces or signs between two words: [first, second).
+    std::pair<qsizetype, qsizetype> wordAt(qsizetype position) const;
+    qsizetype normalized(qsizetype position) const;
+    qsizetype nextPosition(qsizetype position) const;
+    qsizetype previousPosition(qsizetype position) const;
+    qsizetype verticalMove(qsizetype rows);
+    void moveCursor(qsizetype position, Anchor anchor);
+    void ensureCursorVisible();
+    // Tells a screen reader where the cursor and the selection are.
+    void announceCursor();
+
+    QString m_text;
+    // The offset where each line starts; the first is 0.
+    std::vector<qsizetype> m_lineStarts;
+    // Each distinct character of the text once, a surrogate pair as its two code units.
+    QString m_distinct;
+    qreal m_widestCharacter = 1;
+    // The index of each line's first row, and the row count after the last line, for rows of
+    // m_rowColumns characters; empty until first needed.
+    mutable std::vector<qsizetype> m_firstRows;
+    mutable int m_rowColumns = 0;
+
+    qsizetype m_anchor = 0;
+    qsizetype m_cursor = 0;
+    // The column that Up and Down keep to across rows; -1 until one of them is pressed.
+    qsizetype m_goalColumn = -1;
+    bool m_dragging = false;
+};
