@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "DesktopOpener.h"
 #include "FileSystem.h"
 #include "NetworkHtmlEngine.h"
@@ -7,6 +8,10 @@
 #include <QApplication>
 
 int main(int argc, char *argv[]) {
+    // The command line needs no display, so it must not create the window's application.
+    if (wantsCommandLine(argc, argv))
+        return runCommandLine(argc, argv);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));

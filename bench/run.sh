@@ -13,7 +13,9 @@
 #          response 20 ms: Corvane, `wget -r -l 5 --follow-tags=a,area` and the floor (wrk, one
 #          connection, over the pages Corvane requested), in ms per page and as ratios; then
 #          the same site without delay: Corvane's CPU per page, and its results (the twelve
-#          lists, the counts and the sitemap) compared with the baseline's.
+#          lists, the counts and the sitemap) compared with the baseline's. The command line
+#          `corvane --crawl` is measured beside the window on both, and its sitemap and lists
+#          compared with the window's.
 # hostile  A page of 200,000 distinct external links of about 60 characters (memory per listed
 #          link: peak memory over that of a one-link page, divided by 200,000), a page with
 #          one 2 MiB link and a page of 100,000 nested div elements: the longest wait for a
@@ -121,6 +123,28 @@ CONF
     return 1
 }
 
+# cli_run: the command line crawls the site being served $rounds times, into $out/cli; the
+# fastest run's wall and CPU seconds and the pages it requested go into cli_wall, cli_cpu and
+# cli_pages.
+cli_run() {
+    local times wall user sys
+    cli_wall=""
+    rm -rf "$out/cli" && mkdir -p "$out/cli"
+    for _ in $(seq "$rounds"); do
+        : >"$out/access.log"
+        times=$( { TIMEFORMAT='%R %U %S'; time env -u DISPLAY -u WAYLAND_DISPLAY \
+            "$root/build-bench/app/corvane" --crawl "http://127.0.0.1:$port/" --quiet \
+            --export "$out/cli" --lists "$out/cli/lists.json" >/dev/null 2>"$out/cli/stderr"; } \
+            2>&1 | tail -n 1) || true
+        read -r wall user sys <<<"$times"
+        if [ -z "$cli_wall" ] || (($(calc "($wall < $cli_wall)" 0))); then
+            cli_wall=$wall
+            cli_cpu=$(calc "$user + $sys")
+            cli_pages=$(gets)
+        fi
+    done
+}
+
 calc() { awk "BEGIN { printf \"%.${2:-3}f\", $1 }"; }
 field() { echo "$1" | head -n 1 | tr ' ' '\n' | sed -n "s/^$2=//p"; }
 gets() { grep -c '"GET ' "$out/access.log" || true; }
@@ -173,6 +197,8 @@ if has_part python; then
                 crawled[$build]=$c
         done
     done
+    # The command line on the same site, as often: no window, no lists to lay out.
+    cli_run  # sets cli_wall, cli_cpu and cli_pages for the best of $rounds runs
     : >"$out/access.log"
     rm -rf "$out/wget-python"
     start=$(date +%s.%N)
@@ -206,6 +232,9 @@ LUA
             "$ms" "$(field "$c" worst_pump_gap_ms)" "$(calc "$ms / $wget_ms")" \
             "$(calc "$ms / $floor_ms")"
     done
+    cli_ms=$(calc "1000 * $cli_wall / $cli_pages")
+    printf '%-16s %-7s %-11s %-13s %-10s %-10s\n' "corvane --crawl" "$cli_pages" "$cli_ms" - \
+        "$(calc "$cli_ms / $wget_ms")" "$(calc "$cli_ms / $floor_ms")"
     printf '%-16s %-7s %-11s\n' "wget" "$wget_pages" "$wget_ms"
     printf '%-16s %-7s %-11s\n' "floor (wrk -c1)" "$(wc -l <"$out/python-paths.txt")" "$floor_ms"
     echo
@@ -230,7 +259,26 @@ LUA
         printf '%-16s %-7s %-12s %-8s %-13s\n' "corvane $build" "$(field "$c" pages)" \
             "${cpu[$build]}" "$(field "$c" peak_rss_mib)" "$(field "$c" worst_pump_gap_ms)"
     done
+    cli_run
+    printf '%-16s %-7s %-12s\n' "corvane --crawl" "$cli_pages" \
+        "$(calc "1000 * $cli_cpu / $cli_pages")"
     stop_nginx
+    # The command line's sitemap and lists against the window's, in the window's dump format.
+    if cmp -s <(sed '1,/^== sitemap$/d' "$out/python-results-this.txt") "$out/cli/sitemap.xml" &&
+        python3 - "$out/cli/lists.json" <<'PY' | cmp -s - <(sed '/^== sitemap$/,$d' "$out/python-results-this.txt"); then
+import json, sys
+lists = json.load(open(sys.argv[1]))
+print("internal count: %d\nexternal count: %d" % (lists["counts"]["internal"], lists["counts"]["external"]))
+for side, name in (("internal", "lstLinks"), ("external", "lstExternal")):
+    for level, entries in enumerate(lists[side]):
+        print("== %s%d (%d)" % (name, level, len(entries)))
+        for entry in entries:
+            print(entry)
+PY
+        echo "command line's sitemap and lists: identical to the window's"
+    else
+        echo "command line's sitemap or lists DIFFER from the window's ($out/cli)"
+    fi
     if [ -n "$baseline" ]; then
         echo "cpu this/baseline: $(calc "${cpu[this]} / ${cpu[baseline]}")"
         if diff -u "$out/python-results-baseline.txt" "$out/python-results-this.txt" \

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # test-package.sh DIR: packs the Corvane built in DIR as a Debian package and checks it: what
 # it holds and depends on, that both validators pass on its desktop entry and AppStream data,
-# and that its program, unpacked into a temporary root, opens its window offscreen.
+# that its manual page is there, and that its program, unpacked into a temporary root, opens
+# its window offscreen and runs its command line with no display.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -15,7 +16,8 @@ deb=$("$root/scripts/package.sh" "$1" 2>"$work/pack.log" | tail -n 1) ||
 
 app=example.quillon.Corvane
 expected=(usr/bin/corvane "usr/share/applications/$app.desktop"
-    "usr/share/metainfo/$app.metainfo.xml" usr/share/icons/hicolor/scalable/apps/corvane.svg)
+    "usr/share/metainfo/$app.metainfo.xml" usr/share/icons/hicolor/scalable/apps/corvane.svg
+    usr/share/man/man1/corvane.1.gz)
 for size in 16 24 32 48 64 128 256; do
     expected+=("usr/share/icons/hicolor/${size}x${size}/apps/corvane.png")
 done
@@ -41,6 +43,13 @@ for size in 16 24 32 48 64 128 256; do
     file "$work/root/usr/share/icons/hicolor/${size}x${size}/apps/corvane.png" |
         grep -q "PNG image data, $size x $size," || fail "icon of $size pixels"
 done
+
+zcat "$work/root/usr/share/man/man1/corvane.1.gz" >"$work/corvane.1" ||
+    fail "the manual page is not gzipped"
+grep -q '^\.TH CORVANE 1 ' "$work/corvane.1" || fail "the manual page has no title line"
+version_line=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+    "$work/root/usr/bin/corvane" --version) || fail "--version failed without a display"
+[[ $version_line == "corvane $version" ]] || fail "--version says: $version_line"
 
 # Once the window is shown, Qt hands it to the accessibility layer, under its title and at its
 # full size; its debug log says so.

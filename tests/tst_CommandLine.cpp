@@ -1,0 +1,204 @@
+#include "WindowTest.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace {
+
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What a scheduled job has: no display, and no proxy between it and the loopback server.
+QProcessEnvironment headless() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "http_proxy",
+                             "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"})
+        environment.remove(QLatin1String(name));
+    return environment;
+}
+
+struct Outcome {
+    int status = -1;
+    QString errors; // what the run wrote on stderr
+};
+
+} // namespace
+
+// corvane --crawl, run as a process the way a schedule runs it.
+class tst_CommandLine : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { h.emplace(); }
+    void cleanup() { h.reset(); }
+
+    void sameSitemapAndListsAsTheWindow();
+    void failureWritesNothing_data();
+    void failureWritesNothing();
+    void signalEndsTheRunAtOnce_data();
+    void signalEndsTheRunAtOnce();
+
+private:
+    // Runs corvane to its end; the loopback server answers it meanwhile from this thread.
+    void run(const QStringList &arguments, Outcome &outcome) {
+        QProcess process;
+        process.setProcessEnvironment(headless());
+        process.start(QStringLiteral(CORVANE_BINARY), arguments);
+        QVERIFY(process.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, 60'000);
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        outcome = {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardError())};
+    }
+
+    std::optional<WindowHarness> h;
+};
+
+void tst_CommandLine::sameSitemapAndListsAsTheWindow() {
+    serveDeepSite(h->server);
+    h->server.setHtml("/", linksPage({"b", "A", "a", "http://other.invalid/x", "#top"}));
+    const QString start = h->server.url("/");
+    QTemporaryDir windowDir;
+    QTemporaryDir lineDir;
+
+    h->useNetwork();
+    frmCrawler &window = *h->window;
+    pressGo(window, start);
+    QTest::mouseClick(control<QPushButton>(window, "cmdBuild"), Qt::LeftButton);
+    control<QLineEdit>(window, "txtExport")->setText(windowDir.path());
+    QTest::mouseClick(control<QPushButton>(window, "cmdExport"), Qt::LeftButton);
+
+    Outcome outcome;
+    const QString lists = lineDir.filePath("lists.json");
+    run({"--crawl", start, "--export", lineDir.path(), "--lists", lists}, outcome);
+    QCOMPARE(outcome.status, 0);
+    const QByteArray sitemap = readFile(windowDir.filePath("sitemap.xml"));
+    QVERIFY(sitemap.contains("/c</loc>"));
+    QCOMPARE(readFile(lineDir.filePath("sitemap.xml")), sitemap);
+
+    const QJsonObject json = QJsonDocument::fromJson(readFile(lists)).object();
+    QCOMPARE(json["start"].toString(), start);
+    for (const auto &[side, name] :
+         {std::pair("internal", "lstLinks%1"), std::pair("external", "lstExternal%1")}) {
+        const QJsonArray levels = json[side].toArray();
+        QCOMPARE(levels.size(), frmCrawler::levels);
+        for (int level = 0; level < frmCrawler::levels; ++level) {
+            QStringList shown;
+            for (const QJsonValue &entry : levels[level].toArray())
+                shown.append(entry.toString());
+            QCOMPARE(shown, entries(window, QString(name).arg(level)));
+        }
+    }
+    const QJsonObject countsJson = json["counts"].toObject();
+    QCOMPARE(QStringLiteral("%1/%2")
+                 .arg(countsJson["internal"].toInteger())
+                 .arg(countsJson["external"].toInteger()),
+             counts(window));
+}
+
+void tst_CommandLine::failureWritesNothing_data() {
+    QTest::addColumn<QStringList>("arguments"); // {site}: the loopback server, {dir}: the export
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+
+    const QStringList crawl = {"--crawl", "{site}/", "--export", "{dir}"};
+    QTest::newRow("unknown option")
+        << crawl + QStringList{"--bogus"} << 2 << "unknown option --bogus";
+    QTest::newRow("unknown frequency")
+        << crawl + QStringList{"--frequency", "Hourly"} << 2 << "unknown frequency 'Hourly'";
+    QTest::newRow("missing value")
+        << QStringList{"--export", "{dir}", "--crawl"} << 2 << "option --crawl needs a value";
+    QTest::newRow("missing export directory")
+        << QStringList{"--crawl", "{site}/", "--export", "{dir}/missing"} << 1
+        << "Directory doesn't exist - please check and re-type";
+    QTest::newRow("refused connection")
+        << QStringList{"--crawl", "{refused}/", "--export", "{dir}"} << 1 << "Connection refused";
+    QTest::newRow("404 start page")
+        << QStringList{"--crawl", "{site}/gone", "--export", "{dir}"} << 1 << "/gone: 404";
+    QTest::newRow("non-HTML start page")
+        << QStringList{"--crawl", "{site}/logo.png", "--export", "{dir}"} << 1 << "not HTML";
+}
+
+void tst_CommandLine::failureWritesNothing() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+
+    h->server.setHtml("/", linksPage({"a"}));
+    h->server.setHandler([](const HttpServer::Request &) {
+        HttpServer::Response response;
+        response.status = 404;
+        response.body = linksPage({"/a", "/b"});
+        return response;
+    });
+    HttpServer::Response image;
+    image.body = "\x89PNG\r\n\x1a\n";
+    image.contentType = "image/png";
+    h->server.setPage("/logo.png", image);
+    // A port nothing listens on.
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const QString refused = QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    QTemporaryDir dir;
+    const QString old = dir.filePath("sitemap.xml");
+    {
+        QFile file(old);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("old");
+    }
+
+    for (QString &argument : arguments) {
+        argument.replace("{site}", h->server.url()).replace("{refused}", refused);
+        argument.replace("{dir}", dir.path());
+    }
+    Outcome outcome;
+    run(arguments, outcome);
+    QCOMPARE(outcome.status, status);
+    QVERIFY2(outcome.errors.contains(message), qPrintable(outcome.errors));
+    if (status == 2)
+        QVERIFY(outcome.errors.contains("corvane --help"));
+    QCOMPARE(readFile(old), QByteArray("old"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"sitemap.xml"});
+}
+
+void tst_CommandLine::signalEndsTheRunAtOnce_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("status");
+    QTest::newRow("Ctrl+C") << SIGINT << 130;
+    QTest::newRow("SIGTERM") << SIGTERM << 143;
+}
+
+void tst_CommandLine::signalEndsTheRunAtOnce() {
+    QFETCH(int, signal);
+    QFETCH(int, status);
+
+    // The start page comes at once; the next one never does.
+    h->server.setHtml("/", linksPage({"slow"}));
+    HttpServer::Response silent;
+    silent.kind = HttpServer::Response::Kind::NeverAnswer;
+    h->server.setPage("/slow", silent);
+    QTemporaryDir dir;
+
+    QProcess process;
+    process.setProcessEnvironment(headless());
+    process.start(QStringLiteral(CORVANE_BINARY),
+                  {"--crawl", h->server.url("/"), "--export", dir.path()});
+    QTRY_COMPARE(h->server.targets().size(), 2);
+    ::kill(pid_t(process.processId()), signal);
+    // The run must end within a second; the rest is room for a loaded machine.
+    QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, 1500);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), status);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+}
+
+QTEST_MAIN(tst_CommandLine)
+#include "tst_CommandLine.moc"
