@@ -592,6 +592,7 @@ void SitemapText::mouseDoubleClickEvent(QMouseEvent *event) {
     }
     const auto [start, end] = wordAt(positionAt(event->position()));
     select(start, end - start);
+    offerSelection();
 }
 
 void SitemapText::mouseMoveEvent(QMouseEvent *event) {
@@ -611,6 +612,10 @@ void SitemapText::mouseReleaseEvent(QMouseEvent *event) {
     if (event->button() != Qt::LeftButton || !m_dragging)
         return;
     m_dragging = false;
+    offerSelection();
+}
+
+void SitemapText::offerSelection() const {
     // As in every text box of the desktop, what the mouse selected can be pasted with the
     // middle button.
     QClipboard *clipboard = QGuiApplication::clipboard();

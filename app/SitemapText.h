@@ -90,6 +90,8 @@ private:
     qsizetype verticalMove(qsizetype rows);
     void moveCursor(qsizetype position, Anchor anchor);
     void ensureCursorVisible();
+    // Hands what the mouse selected to the desktop's selection, where it has one.
+    void offerSelection() const;
     // Tells a screen reader where the cursor and the selection are.
     void announceCursor();
 
