@@ -352,6 +352,10 @@ void SitemapText::updateAdvances() {
 }
 
 void SitemapText::updateScrollBar() {
+    // Rows are counted for the width the view is shown at, and only once it is shown: a text
+    // set while it is hidden is wrapped once, when it appears.
+    if (!isVisible())
+        return;
     const qsizetype rows = rowCount();
     const int shown = visibleRows();
     const qsizetype last = std::max<qsizetype>(0, rows - shown);
@@ -536,6 +540,11 @@ void SitemapText::resizeEvent(QResizeEvent *event) {
     updateScrollBar();
     if (before != m_rowWidth)
         ensureCursorVisible();
+}
+
+void SitemapText::showEvent(QShowEvent *event) {
+    QAbstractScrollArea::showEvent(event);
+    updateScrollBar();
 }
 
 void SitemapText::changeEvent(QEvent *event) {
