@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <tuple>
 
@@ -202,10 +203,23 @@ void SitemapText::setText(const QString &text) {
     for (qsizetype at = m_text.indexOf(u'\n'); at >= 0; at = m_text.indexOf(u'\n', at + 1))
         m_lineStarts.push_back(at + 1);
     // Which characters occur: only their advances are looked up to wrap lines.
+    // A sitemap is nearly always ASCII: a pass that keeps the ASCII characters in two
+    // words runs as vector code, and only a text with others marks them one by one.
     std::vector<unsigned char> seen(0x10000);
     const auto *units = reinterpret_cast<const char16_t *>(m_text.constData());
     const qsizetype size = m_text.size();
-    for (qsizetype i = 0; i < size; ++i)
+    std::uint64_t low = 0, high = 0;
+    bool wide = false;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t u = units[i];
+        const std::uint64_t bit = std::uint64_t(1) << (u & 63);
+        low |= u < 64 ? bit : 0;
+        high |= u >= 64 && u < 128 ? bit : 0;
+        wide |= u >= 128;
+    }
+    for (char16_t u = 0; u < 128; ++u)
+        seen[u] = ((u < 64 ? low : high) >> (u & 63)) & 1;
+    for (qsizetype i = 0; wide && i < size; ++i)
         seen[units[i]] = 1;
     const bool pairs = std::any_of(seen.cbegin() + 0xD800, seen.cbegin() + 0xDC00,
                                    [](unsigned char c) { return c != 0; });
