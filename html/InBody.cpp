@@ -427,8 +427,15 @@ bool Scanner::inBodyEnd(Token &t) {
     case Tag::applet:
     case Tag::marquee:
     case Tag::object:
-        if (!inScope(tag, Scope::Default))
+        if (!inScope(tag, Scope::Default)) {
+            // gumbo asks whether any of the three is in scope, so that `</object>` closes an
+            // object around an open marquee (`<object><marquee></object>`).
+            static constexpr TagSet markerElements =
+                tagSet({Tag::applet, Tag::marquee, Tag::object});
+            if (inScopeAny(markerElements, Scope::Default))
+                m_out.gumboDiffers = true;
             return false;
+        }
         generateImpliedEndTags();
         popUntil(tag);
         clearToLastMarker();

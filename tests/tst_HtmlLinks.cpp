@@ -72,6 +72,9 @@ void tst_HtmlLinks::linksAsBrowserReportsThem_data() {
     QTest::newRow("svg frameset is no frameset")
         << R"(<svg><frameset><foreignObject><table></table></foreignObject></svg><a href="/1">)"
         << page << utf8 << QStringList{"http://site.test/1"};
+    QTest::newRow("end tag object ignored behind an open marquee")
+        << R"(<object><a href="/7"><marquee></object><nobr>)" << page << utf8
+        << QStringList{"http://site.test/7"};
     QTest::newRow("fostered link and a inside select both kept")
         << R"(<table><a href="/f">f</a><tr><td>x</table><select><option><a href="/s">s</a></select>)"
         << page << utf8 << QStringList{"http://site.test/f", "http://site.test/s"};

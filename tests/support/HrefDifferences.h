@@ -51,7 +51,10 @@
 // 18. An svg or math element named like an HTML one that decides the insertion mode when it
 //     is reset (`<svg><frameset><foreignObject><table></table>`): gumbo takes it for the HTML
 //     element (there, a frameset that drops the rest of the page); browsers pass over it.
-// Comparing the two readers is meaningful on pages outside 2 to 18, once 1 is applied to the
+// 19. The end tag of an applet, marquee or object that is not in scope while another of the
+//     three is (`<object><a href=1><marquee></object>`): browsers ignore it; gumbo asks
+//     whether any of the three is in scope and then closes elements up to one of the name.
+// Comparing the two readers is meaningful on pages outside 2 to 19, once 1 is applied to the
 // page the scanner reads.
 namespace HrefDifferences {
 
@@ -74,7 +77,7 @@ inline QByteArray withTreeCharacters(const QByteArray &utf8) {
     return text.toUtf8();
 }
 
-// Whether the differences 2 to 18 can matter on this page, read as gumbo reads it.
+// Whether the differences 2 to 19 can matter on this page, read as gumbo reads it.
 inline bool comparable(QByteArrayView html) {
     const QByteArray asTree = withTreeCharacters(html.toByteArray());
     return !scanLinks(std::string_view(asTree.constData(), std::size_t(asTree.size())))
