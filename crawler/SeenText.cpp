@@ -366,6 +366,8 @@ bool SeenText::merge(std::size_t first, std::size_t last) {
                std::async(std::launch::async, [bytes = m_bytes.substr(begin, end - begin)] {
                    return Suffixes(bytes.data(), bytes.size());
                })};
+    if (m_merges == Merges::Awaited)
+        finishMerge(true);
     return true;
 }
 

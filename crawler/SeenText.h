@@ -36,8 +36,13 @@ public:
     // A trailing segment is searched directly until it holds `directBytes` bytes, and the
     // sizes at which segments are sorted and merged scale with it; tests make it small to
     // reach every path with short texts.
-    explicit SeenText(std::size_t directBytes = 4096)
-        : m_directBytes(directBytes) {}
+    //
+    // `merges`: whether a merge on the worker is waited for at once. The fuzz target waits,
+    // so that the paths taken do not hang on the worker's timing.
+    enum class Merges { Background, Awaited };
+    explicit SeenText(std::size_t directBytes = 4096, Merges merges = Merges::Background)
+        : m_directBytes(directBytes)
+        , m_merges(merges) {}
     SeenText(const SeenText &) = delete;
     SeenText &operator=(const SeenText &) = delete;
     ~SeenText();
@@ -105,6 +110,7 @@ private:
     bool mayOccur(std::string_view sought) const;
 
     std::size_t m_directBytes;
+    Merges m_merges;
     std::string m_bytes;
     std::vector<Segment> m_segments;
     Merge m_merge{};

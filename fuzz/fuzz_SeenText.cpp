@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size == 0)
         return 0;
     const std::size_t directBytes = data[0] >= 0x80 ? 4096 : 1 + data[0] % 8;
-    SeenText seen(directBytes);
+    SeenText seen(directBytes, SeenText::Merges::Awaited);
     QString text;
     std::size_t at = 1;
     while (at < size) {

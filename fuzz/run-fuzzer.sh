@@ -17,8 +17,8 @@ status=0
 # corpus is not reread on a timer, mutations are not guided by traced comparisons (whose
 # values include addresses), addresses are not randomised (code that steps through memory
 # in aligned blocks takes other branches at other addresses, and coverage steers the
-# search), and Qt's hashes have a fixed seed. Only code that runs on threads of its own (the
-# seen index's merge worker) can still take other paths by their timing.
+# search), and Qt's hashes have a fixed seed. The seen index's target waits for each merge it
+# hands its worker, so no thread's timing steers a run either.
 norandom=()
 if setarch "$(uname -m)" -R true 2>/dev/null; then
     norandom=(setarch "$(uname -m)" -R)
