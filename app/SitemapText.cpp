@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <tuple>
 
@@ -189,7 +190,7 @@ SitemapText::SitemapText(QWidget *parent)
     // Lines wrap at the view's width: there is nothing to scroll across.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setCursor(Qt::IBeamCursor);
-    updateWidestCharacter();
+    updateAdvances();
 }
 
 SitemapText::~SitemapText() = default;
@@ -198,14 +199,27 @@ void SitemapText::setText(const QString &text) {
     m_text = text;
     // The old index goes with the old text, however big it was.
     m_lineStarts = std::vector<qsizetype>{0};
-    m_firstRows = std::vector<qsizetype>();
+    m_rowStarts = std::vector<qsizetype>();
     for (qsizetype at = m_text.indexOf(u'\n'); at >= 0; at = m_text.indexOf(u'\n', at + 1))
         m_lineStarts.push_back(at + 1);
-    // Which characters occur, so that the rows can be as wide as the widest of them allows.
+    // Which characters occur: only their advances are looked up to wrap lines.
+    // A sitemap is nearly always ASCII: a pass that keeps the ASCII characters in two
+    // words runs as vector code, and only a text with others marks them one by one.
     std::vector<unsigned char> seen(0x10000);
     const auto *units = reinterpret_cast<const char16_t *>(m_text.constData());
     const qsizetype size = m_text.size();
-    for (qsizetype i = 0; i < size; ++i)
+    std::uint64_t low = 0, high = 0;
+    bool wide = false;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t u = units[i];
+        const std::uint64_t bit = std::uint64_t(1) << (u & 63);
+        low |= u < 64 ? bit : 0;
+        high |= u >= 64 && u < 128 ? bit : 0;
+        wide |= u >= 128;
+    }
+    for (char16_t u = 0; u < 128; ++u)
+        seen[u] = ((u < 64 ? low : high) >> (u & 63)) & 1;
+    for (qsizetype i = 0; wide && i < size; ++i)
         seen[units[i]] = 1;
     const bool pairs = std::any_of(seen.cbegin() + 0xD800, seen.cbegin() + 0xDC00,
                                    [](unsigned char c) { return c != 0; });
@@ -227,7 +241,7 @@ void SitemapText::setText(const QString &text) {
     m_anchor = m_cursor = 0;
     m_goalColumn = -1;
     m_dragging = false;
-    updateWidestCharacter();
+    updateAdvances();
     verticalScrollBar()->setValue(0);
     viewport()->update();
 }
@@ -261,45 +275,55 @@ qsizetype SitemapText::lineEnd(qsizetype line) const {
     return end;
 }
 
-qsizetype SitemapText::rowsOfLine(qsizetype line) const {
-    const qsizetype length = lineEnd(line) - m_lineStarts[line];
-    return std::max<qsizetype>(1, (length + m_rowColumns - 1) / m_rowColumns);
-}
-
 void SitemapText::ensureRows() const {
-    const int wanted = columns();
-    if (wanted == m_rowColumns && m_firstRows.size() == m_lineStarts.size() + 1)
+    const qreal width = std::max<qreal>(1, viewport()->width() - 2 * margin - 1);
+    if (width == m_rowWidth && !m_rowStarts.empty())
         return;
-    m_rowColumns = wanted;
-    m_firstRows.resize(m_lineStarts.size() + 1);
-    qsizetype rows = 0;
+    m_rowWidth = width;
+    m_rowStarts.clear();
+    m_rowStarts.reserve(m_lineStarts.size());
+    // A line no longer than this fits whatever its characters; a longer one is measured a
+    // character at a time and broken before the first that would cross the edge.
+    const qsizetype surelyFits = qsizetype(width / m_widestCharacter);
+    const auto *units = reinterpret_cast<const char16_t *>(m_text.constData());
     for (qsizetype line = 0; line < lineCount(); ++line) {
-        m_firstRows[line] = rows;
-        rows += rowsOfLine(line);
+        qsizetype start = m_lineStarts[line];
+        const qsizetype end = lineEnd(line);
+        m_rowStarts.push_back(start);
+        if (end - start <= surelyFits)
+            continue;
+        qreal x = 0;
+        for (qsizetype i = start; i < end; ++i) {
+            if (x + m_advances[units[i]] > width && i > start) {
+                // A surrogate pair stays on one row.
+                start = QChar::isLowSurrogate(units[i]) && i - 1 > start ? i - 1 : i;
+                m_rowStarts.push_back(start);
+                x = start < i ? m_advances[units[start]] : 0;
+            }
+            x += m_advances[units[i]];
+        }
     }
-    m_firstRows.back() = rows;
 }
 
 qsizetype SitemapText::rowCount() const {
     ensureRows();
-    return m_firstRows.back();
+    return qsizetype(m_rowStarts.size());
 }
 
 qsizetype SitemapText::rowOf(qsizetype position) const {
     ensureRows();
-    const qsizetype line = lineOf(position);
-    const qsizetype column = std::min(position, lineEnd(line)) - m_lineStarts[line];
-    // The end of a full row is shown there, not at the start of the next.
-    return m_firstRows[line] + std::min(column / m_rowColumns, rowsOfLine(line) - 1);
+    return std::upper_bound(m_rowStarts.cbegin(), m_rowStarts.cend(), position) -
+           m_rowStarts.cbegin() - 1;
 }
 
 SitemapText::Row SitemapText::row(qsizetype index) const {
     ensureRows();
-    const auto lines = m_firstRows.cbegin() + lineCount();
-    const qsizetype line =
-        std::upper_bound(m_firstRows.cbegin(), lines, index) - m_firstRows.cbegin() - 1;
-    const qsizetype start = m_lineStarts[line] + (index - m_firstRows[line]) * m_rowColumns;
-    return {line, start, std::min<qsizetype>(m_rowColumns, lineEnd(line) - start)};
+    const qsizetype start = m_rowStarts[index];
+    const qsizetype line = lineOf(start);
+    const qsizetype end = lineEnd(line);
+    // The next row goes on the same line, or starts the next line after this one's break.
+    const qsizetype next = index + 1 < rowCount() ? std::min(m_rowStarts[index + 1], end) : end;
+    return {line, start, next - start};
 }
 
 int SitemapText::rowHeight() const {
@@ -310,28 +334,42 @@ int SitemapText::visibleRows() const {
     return std::max(1, (viewport()->height() - margin) / rowHeight());
 }
 
-int SitemapText::columns() const {
-    const qreal width = viewport()->width() - 2 * margin - 1;
-    return std::max(1, int(width / m_widestCharacter));
+QFont SitemapText::drawnFont() const {
+    // Without kerning a row is exactly as wide as its characters' advances add up to.
+    QFont result = font();
+    result.setKerning(false);
+    return result;
 }
 
-void SitemapText::updateWidestCharacter() {
-    const QFontMetricsF metrics(font());
-    qreal widest = metrics.horizontalAdvance(u' ');
+void SitemapText::updateAdvances() {
+    const QFontMetricsF metrics(drawnFont());
+    const qreal space = metrics.horizontalAdvance(u' ');
+    m_advances.assign(0x10000, 0);
+    qreal widest = space;
     for (qsizetype i = 0; i < m_distinct.size(); ++i) {
-        if (m_distinct.at(i).isHighSurrogate()) {
-            widest = std::max(widest, metrics.horizontalAdvance(m_distinct.mid(i, 2)));
-            ++i;
-        } else {
-            widest = std::max(widest, metrics.horizontalAdvance(m_distinct.at(i)));
-        }
+        const QChar c = m_distinct.at(i);
+        // A pair's advance is counted on its first half.
+        const qreal advance = c.isHighSurrogate()
+                                  ? metrics.horizontalAdvance(m_distinct.mid(i++, 2))
+                                  : metrics.horizontalAdvance(c);
+        m_advances[c.unicode()] = float(std::max(m_advances[c.unicode()], float(advance)));
+        widest = std::max(widest, advance);
     }
+    // Control characters are drawn as spaces; a tab stops at the next multiple of the widest.
     m_widestCharacter = std::max<qreal>(1, widest);
-    m_rowColumns = 0;
+    for (char16_t c = 0; c < 0x20; ++c)
+        m_advances[c] = float(space);
+    m_advances[0x2028] = m_advances[0x2029] = float(space);
+    m_advances[u'\t'] = float(m_widestCharacter);
+    m_rowStarts.clear();
     updateScrollBar();
 }
 
 void SitemapText::updateScrollBar() {
+    // Rows are counted for the width the view is shown at, and only once it is shown: a text
+    // set while it is hidden is wrapped once, when it appears.
+    if (!isVisible())
+        return;
     const qsizetype rows = rowCount();
     const int shown = visibleRows();
     const qsizetype last = std::max<qsizetype>(0, rows - shown);
@@ -359,7 +397,7 @@ void SitemapText::layOut(QTextLayout &layout, const Row &row) const {
         shown += m_text.at(end);
 
     layout.setText(shown);
-    layout.setFont(font());
+    layout.setFont(drawnFont());
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
     option.setTabStopDistance(m_widestCharacter);
@@ -512,16 +550,21 @@ void SitemapText::paintEvent(QPaintEvent *) {
 void SitemapText::resizeEvent(QResizeEvent *event) {
     QAbstractScrollArea::resizeEvent(event);
     // The row that holds the cursor stays in sight when rows are renumbered.
-    const int before = m_rowColumns;
+    const qreal before = m_rowWidth;
     updateScrollBar();
-    if (before != m_rowColumns)
+    if (before != m_rowWidth)
         ensureCursorVisible();
+}
+
+void SitemapText::showEvent(QShowEvent *event) {
+    QAbstractScrollArea::showEvent(event);
+    updateScrollBar();
 }
 
 void SitemapText::changeEvent(QEvent *event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange)
-        updateWidestCharacter();
+        updateAdvances();
 }
 
 void SitemapText::keyPressEvent(QKeyEvent *event) {
@@ -592,6 +635,7 @@ void SitemapText::mouseDoubleClickEvent(QMouseEvent *event) {
     }
     const auto [start, end] = wordAt(positionAt(event->position()));
     select(start, end - start);
+    offerSelection();
 }
 
 void SitemapText::mouseMoveEvent(QMouseEvent *event) {
@@ -611,6 +655,10 @@ void SitemapText::mouseReleaseEvent(QMouseEvent *event) {
     if (event->button() != Qt::LeftButton || !m_dragging)
         return;
     m_dragging = false;
+    offerSelection();
+}
+
+void SitemapText::offerSelection() const {
     // As in every text box of the desktop, what the mouse selected can be pasted with the
     // middle button.
     QClipboard *clipboard = QGuiApplication::clipboard();

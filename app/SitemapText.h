@@ -7,14 +7,15 @@
 #include <utility>
 #include <vector>
 
+class QFont;
 class QTextLayout;
 
 // A read-only view of a long text, such as a sitemap of hundreds of thousands of lines, that
 // costs what is on screen. The text is kept whole; it is broken into lines once, when it is
-// set, and every line is wrapped into rows of the same number of characters: as many as the
-// widest character of the text fits across the view, so that every character can be read.
-// Only the rows on screen are ever laid out, so showing, hiding, scrolling and resizing cost
-// the same whatever the text's size and however long its lines.
+// set, and a line too long for the view's width is wrapped into rows by adding up its
+// characters' advances, without laying it out: a line short enough to fit whatever its
+// characters costs nothing more. Only the rows on screen are ever laid out, so showing,
+// hiding and scrolling cost the same whatever the text's size and however long its lines.
 //
 // Positions are offsets in the text's UTF-16 code units, from 0 to its size. The user
 // scrolls, selects with the mouse and keyboard, and copies with the platform's copy key or
@@ -42,6 +43,7 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -68,17 +70,16 @@ private:
     qsizetype lineOf(qsizetype position) const;
     // Where line `line`'s text ends: before its CR LF or LF, or at the end of the text.
     qsizetype lineEnd(qsizetype line) const;
-    qsizetype rowsOfLine(qsizetype line) const;
     qsizetype rowCount() const;
     qsizetype rowOf(qsizetype position) const;
     Row row(qsizetype index) const;
     int rowHeight() const;
     int visibleRows() const;
-    int columns() const;
 
-    // Recomputes the rows' numbering when the number of columns has changed.
+    // Breaks the lines into rows again when the view's width has changed.
     void ensureRows() const;
-    void updateWidestCharacter();
+    QFont drawnFont() const;
+    void updateAdvances();
     void updateScrollBar();
     void layOut(QTextLayout &layout, const Row &row) const;
     qsizetype positionAt(QPointF point) const;
@@ -90,6 +91,8 @@ private:
     qsizetype verticalMove(qsizetype rows);
     void moveCursor(qsizetype position, Anchor anchor);
     void ensureCursorVisible();
+    // Hands what the mouse selected to the desktop's selection, where it has one.
+    void offerSelection() const;
     // Tells a screen reader where the cursor and the selection are.
     void announceCursor();
 
@@ -98,11 +101,13 @@ private:
     std::vector<qsizetype> m_lineStarts;
     // Each distinct character of the text once, a surrogate pair as its two code units.
     QString m_distinct;
+    // The advance of each UTF-16 code unit in the drawn font, a surrogate pair's on its first
+    // half; 0 for characters the text does not hold.
+    std::vector<float> m_advances;
     qreal m_widestCharacter = 1;
-    // The index of each line's first row, and the row count after the last line, for rows of
-    // m_rowColumns characters; empty until first needed.
-    mutable std::vector<qsizetype> m_firstRows;
-    mutable int m_rowColumns = 0;
+    // Where each row starts, for rows of at most m_rowWidth pixels; empty until first needed.
+    mutable std::vector<qsizetype> m_rowStarts;
+    mutable qreal m_rowWidth = -1;
 
     qsizetype m_anchor = 0;
     qsizetype m_cursor = 0;

@@ -191,16 +191,14 @@ void frmCrawler::createControls() {
         widget->setObjectName(QLatin1String(name));
 
     // What a screen reader says of each control; buttons and labels are named by their
-    // captions, and a count's description is the count itself.
+    // captions, so that a count is named by the number it shows.
     const std::tuple<QWidget *, const char *, const char *> spoken[] = {
         {cmdNew, nullptr, "Empties the lists, the counts and the sitemap"},
         {txtURL, "Web address", "The address the crawl starts from, beginning with http://"},
         {cmdGo, nullptr, "Crawls the site from the web address"},
         {txtSitemap, "Sitemap text", "The sitemap document; Ctrl+A selects all of it"},
-        {lblInternalLinks, "Internal link count", nullptr},
         {cmbFrequency, "Change frequency", "How often the pages change; pick one or type any text"},
         {cmdBuild, nullptr, "Builds the sitemap from the internal links, then hides or shows it"},
-        {lblExternalLinks, "External link count", nullptr},
         {txtExport, "Export folder", "The folder that Export writes sitemap.xml into"},
         {cmdExport, nullptr, "Writes the sitemap as sitemap.xml into the export folder"},
         {Label4, nullptr, "Opens the maker's web site"},
@@ -216,8 +214,9 @@ void frmCrawler::createControls() {
     auto *frequencyName = new QLabel(cmbFrequency->accessibleName(), this);
     frequencyName->setBuddy(cmbFrequency);
     frequencyName->hide();
-    lblInternalLinks->setAccessibleDescription(lblInternalLinks->text());
-    lblExternalLinks->setAccessibleDescription(lblExternalLinks->text());
+    // Each count is labelled by the caption beside it: "Internal Links: 42".
+    Label7->setBuddy(lblInternalLinks);
+    Label3->setBuddy(lblExternalLinks);
 }
 
 void frmCrawler::setTabOrder() {
@@ -262,10 +261,8 @@ void frmCrawler::showCounts() {
     m_countsLater.stop();
     for (const Side side : {Side::Internal, Side::External}) {
         const QString caption = countCaption(side);
-        if (countLabel(side)->text() != caption) {
+        if (countLabel(side)->text() != caption)
             countLabel(side)->setText(caption);
-            countLabel(side)->setAccessibleDescription(caption);
-        }
     }
 }
 

@@ -13,10 +13,21 @@ namespace {
 // Raises a count caption by one, written in plain digits however large. A caption that is
 // not a number stays as it is.
 void raiseCount(CrawlView &view, Side side) {
-    bool isNumber = false;
-    const double count = view.countCaption(side).toDouble(&isNumber);
-    if (isNumber)
-        view.setCountCaption(side, QString::number(count + 1, 'f', QLocale::FloatingPointShortest));
+    // Reading a number back from its digits is most of a link's cost on a big page: the
+    // caption last written for a side is known by its text.
+    struct Written {
+        QString caption;
+        double count = 0;
+    };
+    static Written written[2];
+    Written &last = written[side == Side::Internal ? 0 : 1];
+    const QString caption = view.countCaption(side);
+    bool isNumber = true;
+    const double count = caption == last.caption ? last.count : caption.toDouble(&isNumber);
+    if (!isNumber)
+        return;
+    last = {QString::number(count + 1, 'f', QLocale::FloatingPointShortest), count + 1};
+    view.setCountCaption(side, last.caption);
 }
 
 class Crawl {

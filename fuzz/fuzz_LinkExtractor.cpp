@@ -3,7 +3,7 @@
 // with both readings printed; crashes and sanitizer reports end the run as well.
 #include "HrefDifferences.h"
 #include "HtmlLinks.h"
-#include "LinkScanner.h"
+#include "TreeHrefs.h"
 #include "WebUrl.h"
 
 #include <cstdio>
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!tree)
         std::abort(); // gumbo has neither a deadline nor a stop here
     if (scanned && HrefDifferences::comparable(page) && *scanned != *tree) {
-        std::fprintf(stderr, "The link scanner and the tree builder disagree on:\n%s\n",
+        std::fprintf(stderr, "The link scanner and gumbo's tree disagree on:\n%s\n",
                      page.constData());
         print("scanner", *scanned);
         print("tree", *tree);

@@ -15,8 +15,8 @@ ExportResult ExportSitemap(FileSystem &files, const QString &directory, const QS
     QList<NewFile> written;
     QStringList parts;
     const SitemapSplit split = SplitSitemap(document, limits.urls, limits.bytes);
-    if (split.parts.size() <= 1) {
-        written.append({index, document.toUtf8()});
+    if (split.parts.size() == 1) {
+        written.append({index, split.parts.first()});
     } else {
         for (qsizetype i = 0; i < split.parts.size(); ++i) {
             parts.append(path + QStringLiteral("sitemap-%1.xml").arg(i + 1));

@@ -66,7 +66,8 @@ void tst_frmCrawler::startState() {
     QCOMPARE(control<QLabel>(window(), "Label4")->text(), QStringLiteral("Application by Quillon"));
 
     auto *address = control<QLineEdit>(window(), "txtURL");
-    // A screen reader names every control; all but the fixed-text labels say what they do.
+    // A screen reader names every control; all but the labels say what they do. A count is
+    // named by its number and labelled by the caption beside it.
     QMap<QString, QString> spoken = {
         {"cmdNew", "New"},
         {"Label2", "Web Address:"},
@@ -75,11 +76,11 @@ void tst_frmCrawler::startState() {
         {"fraSitemap", "Sitemap"},
         {"txtSitemap", "Sitemap text"},
         {"Label7", "Internal Links:"},
-        {"lblInternalLinks", "Internal link count"},
+        {"lblInternalLinks", "0"},
         {"cmbFrequency", "Change frequency"},
         {"cmdBuild", "Build Sitemap"},
         {"Label3", "External Links:"},
-        {"lblExternalLinks", "External link count"},
+        {"lblExternalLinks", "0"},
         {"Label1", "Export to:"},
         {"txtExport", "Export folder"},
         {"cmdExport", "Export"},
@@ -103,9 +104,22 @@ void tst_frmCrawler::startState() {
             read = labels.first().first;
         }
         QCOMPARE(read->text(QAccessible::Name), it.value());
-        const bool fixedText =
-            QStringList{"Label1", "Label2", "Label3", "Label7", "fraSitemap"}.contains(it.key());
-        QCOMPARE(described, !fixedText);
+        const bool label =
+            QStringList{"Label1",           "Label2",           "Label3",    "Label7",
+                        "lblInternalLinks", "lblExternalLinks", "fraSitemap"}
+                .contains(it.key());
+        QCOMPARE(described, !label);
+    }
+    for (const auto &[count, caption] :
+         {std::pair{"lblInternalLinks", "Label7"}, std::pair{"lblExternalLinks", "Label3"}}) {
+        QAccessibleInterface *read =
+            QAccessible::queryAccessibleInterface(control<QWidget>(window(), count));
+        const auto labels = read->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.first().first->object()->objectName(), QLatin1String(caption));
+        const auto labelled = labels.first().first->relations(QAccessible::Labelled);
+        QCOMPARE(labelled.size(), 1);
+        QCOMPARE(labelled.first().first, read);
     }
 
     // Tab walks the controls in the window's order, from the address box round to it again.
@@ -254,9 +268,9 @@ void tst_frmCrawler::secondGoAddsToTheListsAndCounts() {
     QCOMPARE(filed(window()), (QStringList{"L0 " + s + "/a", "L0 " + s + "/a", "E0 http://o.test/",
                                            "E0 http://o.test/"}));
     QCOMPARE(counts(window()), QStringLiteral("100001/1000000"));
-    // A screen reader hears the count in the label's description.
+    // A screen reader hears the count as the label's name.
     QCOMPARE(QAccessible::queryAccessibleInterface(control<QLabel>(window(), "lblExternalLinks"))
-                 ->text(QAccessible::Description),
+                 ->text(QAccessible::Name),
              QStringLiteral("1000000"));
     QCOMPARE(h->fake.requested, (QStringList{s, s + "/a", s, s + "/a", s + "/a"}));
 }

@@ -1,7 +1,6 @@
-#include "HtmlLinks.h"
+#include "TreeHrefs.h"
 
 #include "LinkScanner.h"
-#include "WebUrl.h"
 
 #include <gumbo.h>
 
@@ -13,15 +12,10 @@
 namespace {
 
 // Every allocation of one parse, linked so that the whole tree can be freed without
-// recursion (and at any point of the parse), and the parse abandoned when its time is up:
-// deeply nested markup makes the parser's work grow with the square of the depth.
+// recursion (and at any point of the parse), and the parse abandoned when memory runs out.
 class ParseArena {
 public:
-    ParseArena(QDeadlineTimer deadline, const std::atomic<bool> *stop)
-        : m_deadline(deadline)
-        , m_stop(stop) {
-        m_head.prev = m_head.next = &m_head;
-    }
+    ParseArena() { m_head.prev = m_head.next = &m_head; }
     ParseArena(const ParseArena &) = delete;
     ParseArena &operator=(const ParseArena &) = delete;
     ~ParseArena() {
@@ -32,7 +26,7 @@ public:
         }
     }
 
-    // The parsed tree, or null when the parse ran out of time or memory.
+    // The parsed tree, or null when the parse ran out of memory.
     GumboOutput *parse(QByteArrayView utf8) {
         GumboOptions options = kGumboDefaultOptions;
         options.allocator = &ParseArena::allocate;
@@ -55,8 +49,6 @@ private:
 
     static void *allocate(void *userdata, size_t size) {
         auto *arena = static_cast<ParseArena *>(userdata);
-        if ((++arena->m_allocations % 256) == 0 && arena->givenUp())
-            std::longjmp(arena->m_abort, 1);
         auto *block = static_cast<Block *>(std::malloc(sizeof(Block) + size));
         if (!block)
             std::longjmp(arena->m_abort, 1);
@@ -76,14 +68,7 @@ private:
         std::free(block);
     }
 
-    bool givenUp() const {
-        return m_deadline.hasExpired() || (m_stop && m_stop->load(std::memory_order_relaxed));
-    }
-
-    QDeadlineTimer m_deadline;
-    const std::atomic<bool> *m_stop;
     std::jmp_buf m_abort;
-    unsigned m_allocations = 0;
     Block m_head;
 };
 
@@ -93,10 +78,8 @@ const GumboAttribute *hrefOf(const GumboElement &element) {
 
 // The hrefs as gumbo's tree has them, as views into the tree; false when the parse was given
 // up.
-template <typename Sink>
-bool treeHrefs(QByteArrayView utf8, QDeadlineTimer deadline, const std::atomic<bool> *stop,
-               Sink &&sink) {
-    ParseArena arena(deadline, stop);
+template <typename Sink> bool treeHrefs(QByteArrayView utf8, Sink &&sink) {
+    ParseArena arena;
     const GumboOutput *tree = arena.parse(utf8);
     if (!tree)
         return false;
@@ -125,17 +108,6 @@ bool treeHrefs(QByteArrayView utf8, QDeadlineTimer deadline, const std::atomic<b
     return true;
 }
 
-// What a tree builder may cost on a page the scanner could not read exactly: gumbo's work
-// grows with the size of the page times the depth of its nesting, and a page of 100,000 nested
-// elements would hold it for a minute. Beyond this bound the scanner's own reading stands.
-bool treeAffordable(const LinkScan &scan, qsizetype size) {
-    return scan.nestingWork <= 4'000'000 + 16 * std::uint64_t(size);
-}
-
-QString fromUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-
 } // namespace
 
 std::optional<PageHrefs> pageHrefs(QByteArrayView utf8, HrefReader reader) {
@@ -148,7 +120,7 @@ std::optional<PageHrefs> pageHrefs(QByteArrayView utf8, HrefReader reader) {
             page.hrefs.append(text);
     };
     if (reader == HrefReader::Tree) {
-        if (!treeHrefs(utf8, QDeadlineTimer(QDeadlineTimer::Forever), nullptr, keep))
+        if (!treeHrefs(utf8, keep))
             return std::nullopt;
         return page;
     }
@@ -160,60 +132,4 @@ std::optional<PageHrefs> pageHrefs(QByteArrayView utf8, HrefReader reader) {
     if (scan.baseHref)
         keep(*scan.baseHref, true);
     return page;
-}
-
-QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
-                         const QByteArray &encoding, QDeadlineTimer deadline,
-                         const std::atomic<bool> *stop) {
-    std::optional<QString> baseHref;
-    QStringList hrefs;
-    const LinkScan scan = scanLinks(std::string_view(utf8.data(), std::size_t(utf8.size())), stop);
-    if (scan.outcome == LinkScan::Outcome::Stopped)
-        return {};
-    if (scan.outcome != LinkScan::Outcome::Exact && treeAffordable(scan, utf8.size())) {
-        // A page that only claims to be UTF-8 reaches gumbo with its bad bytes replaced as
-        // the scanner's hrefs have them.
-        const QByteArray valid =
-            utf8.isValidUtf8() ? QByteArray() : QString::fromUtf8(utf8).toUtf8();
-        const QByteArrayView page = valid.isNull() ? utf8 : QByteArrayView(valid);
-        const bool parsed =
-            treeHrefs(page, deadline, stop, [&](std::string_view href, bool isBase) {
-                if (isBase)
-                    baseHref = fromUtf8(href);
-                else
-                    hrefs.append(fromUtf8(href));
-            });
-        if (!parsed)
-            return {};
-    } else {
-        hrefs.reserve(qsizetype(scan.hrefs.size()));
-        for (const std::string_view href : scan.hrefs)
-            hrefs.append(fromUtf8(href));
-        if (scan.baseHref)
-            baseHref = fromUtf8(*scan.baseHref);
-    }
-    if (deadline.hasExpired())
-        return {};
-
-    const std::optional<WebUrl> documentAddress = WebUrl::parse(documentUrl);
-    std::optional<WebUrl> base = documentAddress;
-    if (baseHref && documentAddress) {
-        // A base href that does not resolve, or that would make every link a data: or
-        // javascript: address, leaves the document's own address as the base, as in browsers.
-        std::optional<WebUrl> parsed = WebUrl::parse(*baseHref, &*documentAddress, encoding);
-        if (parsed && parsed->scheme() != u"data" && parsed->scheme() != u"javascript")
-            base = std::move(parsed);
-    }
-
-    for (QString &href : hrefs) {
-        QString resolved;
-        if (base) {
-            resolved = WebUrl::resolve(href, *base, encoding);
-        } else if (const std::optional<WebUrl> url = WebUrl::parse(href)) {
-            resolved = url->href();
-        }
-        if (!resolved.isNull())
-            href = std::move(resolved);
-    }
-    return hrefs;
 }

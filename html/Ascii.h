@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace linkscan {
+
+inline bool isSpace(unsigned char c) {
+    return c == ' ' || c == '\n' || c == '\t' || c == '\f' || c == '\r';
+}
+inline bool isAlpha(unsigned char c) {
+    return ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+}
+inline bool isDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
+inline bool isAlnum(unsigned char c) {
+    return isAlpha(c) || isDigit(c);
+}
+inline bool isHex(unsigned char c) {
+    return isDigit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+}
+inline unsigned char lower(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+}
+
+// Whether [p, end) starts with `word` (lower case), ignoring ASCII case.
+inline bool startsWithNoCase(const char *p, const char *end, std::string_view word) {
+    if (std::size_t(end - p) < word.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (lower(static_cast<unsigned char>(p[i])) != static_cast<unsigned char>(word[i]))
+            return false;
+    }
+    return true;
+}
+
+inline bool equalsNoCase(std::string_view a, std::string_view lowerWord) {
+    return a.size() == lowerWord.size() &&
+           startsWithNoCase(a.data(), a.data() + a.size(), lowerWord);
+}
+
+} // namespace linkscan

@@ -1,0 +1,51 @@
+#include "HtmlLinks.h"
+
+#include "LinkScanner.h"
+#include "WebUrl.h"
+
+#include <optional>
+
+namespace {
+
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+} // namespace
+
+QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
+                         const QByteArray &encoding, QDeadlineTimer deadline,
+                         const std::atomic<bool> *stop) {
+    const LinkScan scan = scanLinks(std::string_view(utf8.data(), std::size_t(utf8.size())), stop);
+    if (scan.outcome == LinkScan::Outcome::Stopped || deadline.hasExpired())
+        return {};
+    QStringList hrefs;
+    hrefs.reserve(qsizetype(scan.hrefs.size()));
+    for (const std::string_view href : scan.hrefs)
+        hrefs.append(fromUtf8(href));
+    std::optional<QString> baseHref;
+    if (scan.baseHref)
+        baseHref = fromUtf8(*scan.baseHref);
+
+    const std::optional<WebUrl> documentAddress = WebUrl::parse(documentUrl);
+    std::optional<WebUrl> base = documentAddress;
+    if (baseHref && documentAddress) {
+        // A base href that does not resolve, or that would make every link a data: or
+        // javascript: address, leaves the document's own address as the base, as in browsers.
+        std::optional<WebUrl> parsed = WebUrl::parse(*baseHref, &*documentAddress, encoding);
+        if (parsed && parsed->scheme() != u"data" && parsed->scheme() != u"javascript")
+            base = std::move(parsed);
+    }
+
+    for (QString &href : hrefs) {
+        QString resolved;
+        if (base) {
+            resolved = WebUrl::resolve(href, *base, encoding);
+        } else if (const std::optional<WebUrl> url = WebUrl::parse(href)) {
+            resolved = url->href();
+        }
+        if (!resolved.isNull())
+            href = std::move(resolved);
+    }
+    return hrefs;
+}
