@@ -5,9 +5,11 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -42,44 +44,61 @@ bool DiskFileSystem::DirExists(const QString &path) {
 FileFailure DiskFileSystem::replaceFiles(const QList<NewFile> &files) {
     // Each text goes into a temporary file beside the old one; they are renamed over the old
     // ones only once every byte of all of them is on disk. (QSaveFile is not used: it reports
-    // a file cut short by a full disk or a size limit as written.)
-    QList<QByteArray> temporaries;
-    const auto failed = [&temporaries](const QString &path, int error) {
-        for (const QByteArray &temporary : std::as_const(temporaries))
-            ::unlink(temporary.constData());
+    // a file cut short by a full disk or a size limit as written.) The files are written and
+    // flushed to disk side by side: the window waits for the slowest, not for their sum.
+    const mode_t newMode = [] {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return mode_t(0666 & ~mask);
+    }();
+    struct Staged {
+        QByteArray temporary; // empty when none was made
+        int error = 0;
+    };
+    const auto stage = [newMode](const NewFile &file) {
+        const QByteArray target = QFile::encodeName(file.path);
+        Staged staged{target + ".XXXXXX"};
+        const int fd = ::mkstemp(staged.temporary.data());
+        if (fd < 0)
+            return Staged{{}, errno};
+        struct stat old {};
+        const mode_t mode =
+            ::stat(target.constData(), &old) == 0 ? mode_t(old.st_mode & 07777) : newMode;
+        staged.error = ::fchmod(fd, mode) == 0 ? 0 : errno;
+        if (!staged.error)
+            staged.error = writeAll(fd, file.bytes);
+        if (!staged.error && ::fsync(fd) != 0)
+            staged.error = errno;
+        if (::close(fd) != 0 && !staged.error)
+            staged.error = errno;
+        return staged;
+    };
+    std::vector<std::future<Staged>> others;
+    for (qsizetype i = 1; i < files.size(); ++i)
+        others.push_back(std::async(std::launch::async, stage, std::cref(files.at(i))));
+    std::vector<Staged> staged;
+    if (!files.isEmpty())
+        staged.push_back(stage(files.first()));
+    for (std::future<Staged> &other : others)
+        staged.push_back(other.get());
+
+    const auto failed = [&staged](std::size_t from, const QString &path, int error) {
+        for (std::size_t i = from; i < staged.size(); ++i) {
+            if (!staged[i].temporary.isEmpty())
+                ::unlink(staged[i].temporary.constData());
+        }
         return FileFailure{path, systemReason(error)};
     };
-    for (const NewFile &file : files) {
-        const QByteArray target = QFile::encodeName(file.path);
-        QByteArray temporary = target + ".XXXXXX";
-        const int fd = ::mkstemp(temporary.data());
-        if (fd < 0)
-            return failed(file.path, errno);
-        temporaries.append(temporary);
-
-        struct stat old {};
-        const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : [] {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            return mode_t(0666 & ~mask);
-        }();
-        int error = ::fchmod(fd, mode) == 0 ? 0 : errno;
-        if (!error)
-            error = writeAll(fd, file.bytes);
-        if (!error && ::fsync(fd) != 0)
-            error = errno;
-        if (::close(fd) != 0 && !error)
-            error = errno;
-        if (error)
-            return failed(file.path, error);
+    // The first file in order that failed is the one named.
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        if (staged[i].error)
+            return failed(0, files.at(qsizetype(i)).path, staged[i].error);
     }
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const QByteArray target = QFile::encodeName(files.at(i).path);
-        if (::rename(temporaries.at(i).constData(), target.constData()) != 0) {
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        const QByteArray target = QFile::encodeName(files.at(qsizetype(i)).path);
+        if (::rename(staged[i].temporary.constData(), target.constData()) != 0) {
             // The files renamed so far are whole new ones; the rest stay as they were.
-            const int error = errno;
-            temporaries.remove(0, i);
-            return failed(files.at(i).path, error);
+            return failed(i, files.at(qsizetype(i)).path, errno);
         }
     }
     return {};
