@@ -285,8 +285,28 @@ void tst_frmCrawler::crawlsBreadthFirstToDepthFive() {
                                                        : Qt::ArrowCursor);
     });
 
+    // While the last page is on its way the window already shows what the crawl has done.
+    HttpServer::Response last;
+    last.body = linksPage({"/l"});
+    last.delayMs = 300;
+    h->server.setPage("/j", last);
+    QString shownMidway;
+    connect(
+        &h->server, &HttpServer::requestReceived, this, [&](const HttpServer::Request &request) {
+            if (request.target != "/j")
+                return;
+            QTimer::singleShot(150, this, [&] {
+                const QModelIndexList selected =
+                    control<QListView>(window(), "lstLinks4")->selectionModel()->selectedIndexes();
+                shownMidway = counts(window()) + u' ' + entries(window(), "lstLinks5").join(u',') +
+                              u' ' +
+                              QString::number(selected.isEmpty() ? -1 : selected.first().row());
+            });
+        });
+
     const QString s = h->server.url();
     pressGo(window(), s);
+    QCOMPARE(shownMidway, "11/1 " + s + "/k 1");
     QCOMPARE(targets(h->server),
              (QStringList{"/", "/a", "/b", "/c", "/d", "/e", "/f", "/g", "/h", "/i", "/j"}));
     QCOMPARE(filed(window()),
