@@ -225,8 +225,11 @@ bool SeenText::contains(QStringView address) {
     // Nothing is found in an empty text, and an empty address in any other.
     if (m_bytes.empty())
         return false;
-    std::string sought;
-    encode(address, sought);
+    // The encoding goes into a buffer kept from test to test: most addresses are too long
+    // for a string's own room, and the crawl tests one per link.
+    m_sought.clear();
+    encode(address, m_sought);
+    const std::string &sought = m_sought;
     if (sought.empty() || addedBefore(sought))
         return true;
     if (sought.size() > m_bytes.size() || !mayOccur(sought))

@@ -124,5 +124,6 @@ private:
     std::size_t m_addedCount = 0;
     // A bit for the hash of each eight-byte run of the text, at least four bits a byte.
     std::vector<std::uint64_t> m_runs;
+    std::string m_sought;
     int m_runBits = 0;
 };
