@@ -13,21 +13,26 @@ namespace {
 // Raises a count caption by one, written in plain digits however large. A caption that is
 // not a number stays as it is.
 void raiseCount(CrawlView &view, Side side) {
-    // Reading a number back from its digits is most of a link's cost on a big page: the
-    // caption last written for a side is known by its text.
-    struct Written {
-        QString caption;
-        double count = 0;
-    };
-    static Written written[2];
-    Written &last = written[side == Side::Internal ? 0 : 1];
     const QString caption = view.countCaption(side);
-    bool isNumber = true;
-    const double count = caption == last.caption ? last.count : caption.toDouble(&isNumber);
-    if (!isNumber)
-        return;
-    last = {QString::number(count + 1, 'f', QLocale::FloatingPointShortest), count + 1};
-    view.setCountCaption(side, last.caption);
+    // A caption of plain digits, as the crawl writes them, is read without the general
+    // number parser, which is most of a link's cost on a big page. Up to 15 digits the
+    // count is an exact integer, written the same either way.
+    if (!caption.isEmpty() && caption.size() <= 15) {
+        qint64 count = 0;
+        bool digits = true;
+        for (const QChar c : caption) {
+            digits = digits && c >= u'0' && c <= u'9';
+            count = count * 10 + (c.unicode() - u'0');
+        }
+        if (digits) {
+            view.setCountCaption(side, QString::number(count + 1));
+            return;
+        }
+    }
+    bool isNumber = false;
+    const double count = caption.toDouble(&isNumber);
+    if (isNumber)
+        view.setCountCaption(side, QString::number(count + 1, 'f', QLocale::FloatingPointShortest));
 }
 
 class Crawl {
