@@ -1,5 +1,7 @@
 #include "NetworkHtmlEngine.h"
 
+#include "PlainHttp.h"
+
 #include "HtmlLinks.h"
 #include "PageDecoder.h"
 #include "WebUrl.h"
@@ -12,6 +14,7 @@
 #include <QPromise>
 #include <QTimer>
 
+#include <limits>
 #include <utility>
 
 #include <zlib.h>
@@ -24,10 +27,6 @@ constexpr int maxRedirects = 10;
 // milliseconds.
 constexpr qsizetype maxBodyParsedHere = 32 * 1024;
 
-// A reply is often let go in a slot of its own readyRead or finished, where Qt still uses it
-// once the slot returns: it goes once control is back in the event loop. Only the document's
-// own connections are cut: Qt's link to the transfer must stay, or the abort never reaches it
-// and the connection stays busy with a body nobody reads.
 // What is sent for an address: only http and https are fetched, and the fragment stays with
 // the client. Nothing when the address cannot be requested.
 std::optional<QUrl> requestUrl(const std::optional<WebUrl> &address) {
@@ -124,28 +123,148 @@ private:
     bool m_members = false; // gzip, whose members may follow one another
 };
 
-struct ReplyDeleter {
+struct TransferDeleter {
     const QObject *owner = nullptr;
-    void operator()(QNetworkReply *reply) const {
-        QObject::disconnect(reply, nullptr, owner, nullptr);
-        reply->abort();
-        reply->deleteLater();
+    void operator()(Transfer *transfer) const {
+        QObject::disconnect(transfer, nullptr, owner, nullptr);
+        transfer->abort();
+        transfer->deleteLater();
     }
 };
+
+// A transfer by Qt Network: HTTPS, and whatever goes through a proxy.
+class QtTransfer final : public Transfer {
+public:
+    explicit QtTransfer(QNetworkReply *reply)
+        : m_reply(reply) {
+        setParent(reply->manager());
+        connect(reply, &QNetworkReply::readyRead, this, &Transfer::readyRead);
+        connect(reply, &QNetworkReply::finished, this, &Transfer::finished);
+    }
+    ~QtTransfer() override { abort(); }
+
+    int status() const override {
+        return m_reply ? m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0;
+    }
+    QByteArray reasonPhrase() const override {
+        return m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
+    }
+    QByteArray header(const QByteArray &name) const override {
+        return m_reply->hasRawHeader(name) ? m_reply->rawHeader(name) : QByteArray();
+    }
+    QUrl url() const override { return m_reply->url(); }
+    QByteArray read(qint64 maxSize) override {
+        return maxSize >= m_reply->bytesAvailable() ? m_reply->readAll() : m_reply->read(maxSize);
+    }
+    Failure failure() const override {
+        switch (m_reply->error()) {
+        case QNetworkReply::NoError:
+            return Failure::None;
+        // Qt ends a transfer that stalls as if it had been cancelled.
+        case QNetworkReply::OperationCanceledError:
+        case QNetworkReply::TimeoutError:
+            return Failure::TimedOut;
+        default:
+            return Failure::Other;
+        }
+    }
+    QString errorString() const override { return m_reply->errorString(); }
+    // A reply is often let go in a slot of its own readyRead or finished, where Qt still uses
+    // it once the slot returns: it goes once control is back in the event loop. Only this
+    // transfer's connections are cut: Qt's link to the transfer must stay, or the abort never
+    // reaches it and the connection stays busy with a body nobody reads.
+    void abort() override {
+        if (!m_reply)
+            return;
+        QObject::disconnect(m_reply, nullptr, this, nullptr);
+        m_reply->abort();
+        m_reply->deleteLater();
+        m_reply = nullptr;
+    }
+
+private:
+    QNetworkReply *m_reply;
+};
+
+} // namespace
+
+// Starts each transfer with the client that suits its address.
+class Transfers {
+public:
+    Transfers(ProxyMode proxy, const std::optional<QSslConfiguration> &tls)
+        : m_proxy(proxy)
+        , m_tls(tls)
+        , m_plain(*m_network.cookieJar()) {
+        if (proxy == ProxyMode::System)
+            QNetworkProxyFactory::setUseSystemConfiguration(true);
+        else
+            m_network.setProxy(QNetworkProxy::NoProxy);
+    }
+
+    std::unique_ptr<Transfer> get(const QUrl &url, std::chrono::milliseconds stall) {
+        const PlainHttp::Headers headers{
+            {"User-Agent", userAgent},
+            {"Accept", "text/html,application/xhtml+xml,*/*;q=0.8"},
+            // Asked for here, so that the body comes as it was sent and is inflated in
+            // gather(), only as far as the page limit. Qt's own decompression first inflates
+            // all that has arrived, to count it, before handing a byte over: a small body that
+            // inflates to gigabytes then either trips its safety check (at 10 MiB by default,
+            // which throws the whole page away, its first link included) or, with the check
+            // raised, holds the window for seconds.
+            {"Accept-Encoding", "gzip, deflate"},
+        };
+        if (plain(url))
+            return m_plain.get(url, headers, stall);
+        QNetworkRequest request(url);
+        for (const auto &[name, value] : headers)
+            request.setRawHeader(name, value);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::ManualRedirectPolicy);
+        request.setTransferTimeout(int(stall.count()));
+        if (m_tls)
+            request.setSslConfiguration(*m_tls);
+        return std::make_unique<QtTransfer>(m_network.get(request));
+    }
+
+private:
+    // Plain HTTP that goes to the server directly, with no credentials in its address.
+    bool plain(const QUrl &url) {
+        if (url.scheme() != u"http" || !url.userInfo().isEmpty())
+            return false;
+        if (m_proxy == ProxyMode::None)
+            return true;
+        const QString server = url.host(QUrl::FullyEncoded) + u':' + QString::number(url.port(80));
+        auto known = m_direct.constFind(server);
+        if (known == m_direct.cend()) {
+            const QList<QNetworkProxy> proxies =
+                QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
+            known = m_direct.insert(server, proxies.isEmpty() ||
+                                                proxies.first().type() == QNetworkProxy::NoProxy);
+        }
+        return *known;
+    }
+
+    const ProxyMode m_proxy;
+    const std::optional<QSslConfiguration> &m_tls;
+    QNetworkAccessManager m_network;
+    PlainHttp m_plain;
+    QHash<QString, bool> m_direct; // by "host:port": whether no proxy stands between
+};
+
+namespace {
 
 // A page being loaded: the reply's bytes are gathered on the window's thread, then decoded
 // and parsed on the engine's pool; the document completes when the links are back.
 class NetworkDocument final : public QObject, public HtmlDocument {
 public:
-    NetworkDocument(QNetworkAccessManager &network, QThreadPool &parsers, const FetchLimits &limits,
-                    const std::optional<QSslConfiguration> &tls, const QUrl &url)
-        : m_network(network)
+    NetworkDocument(Transfers &transfers, QThreadPool &parsers, const FetchLimits &limits,
+                    const QUrl &url)
+        : m_transfers(transfers)
         , m_parsers(parsers)
-        , m_tls(tls)
         , m_stall(limits.stall)
         , m_maxBodyBytes(limits.maxBodyBytes)
         , m_end(limits.total)
-        , m_reply(nullptr, ReplyDeleter{this}) {
+        , m_reply(nullptr, TransferDeleter{this}) {
         m_deadline.setSingleShot(true);
         connect(&m_deadline, &QTimer::timeout, this, [this] { fail(QStringLiteral("timed out")); });
         m_deadline.start(limits.total); // covers the redirects and the parse as well
@@ -167,32 +286,17 @@ private:
     // Redirects are followed here, one request each: Qt 6.4 following them itself sends the
     // request after a second redirect several times over, and ends with an empty page.
     void request(const QUrl &url) {
-        QNetworkRequest request(url);
-        request.setHeader(QNetworkRequest::UserAgentHeader, userAgent);
-        request.setRawHeader("Accept", "text/html,application/xhtml+xml,*/*;q=0.8");
-        // Asked for here, so that Qt hands the body over as it came and it is inflated in
-        // gather(), only as far as the page limit. Qt's own decompression first inflates all
-        // that has arrived, to count it, before handing a byte over: a small body that
-        // inflates to gigabytes then either trips its safety check (at 10 MiB by default,
-        // which throws the whole page away, its first link included) or, with the check
-        // raised, holds the window for seconds.
-        request.setRawHeader("Accept-Encoding", "gzip, deflate");
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             QNetworkRequest::ManualRedirectPolicy);
-        request.setTransferTimeout(int(m_stall.count()));
-        if (m_tls)
-            request.setSslConfiguration(*m_tls);
-        m_reply.reset(m_network.get(request));
-        connect(m_reply.get(), &QNetworkReply::readyRead, this, &NetworkDocument::gather);
-        connect(m_reply.get(), &QNetworkReply::finished, this, &NetworkDocument::loaded);
+        m_reply.reset(m_transfers.get(url, m_stall).release());
+        connect(m_reply.get(), &Transfer::readyRead, this, &NetworkDocument::gather);
+        connect(m_reply.get(), &Transfer::finished, this, &NetworkDocument::loaded);
     }
 
     // Whether the reply so far is a redirect; its own body is never the document's.
     bool redirecting() const {
-        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const int status = m_reply->status();
         return (status == 301 || status == 302 || status == 303 || status == 307 ||
                 status == 308) &&
-               m_reply->hasRawHeader("Location");
+               !m_reply->header("Location").isNull();
     }
 
     // Browsers follow every redirect, https to http included, up to a limit; one to any other
@@ -201,7 +305,7 @@ private:
         const std::optional<WebUrl> from =
             WebUrl::parse(QString::fromUtf8(m_reply->url().toEncoded()));
         const std::optional<WebUrl> to =
-            from ? WebUrl::parse(QString::fromUtf8(m_reply->rawHeader("Location")), &*from)
+            from ? WebUrl::parse(QString::fromUtf8(m_reply->header("Location")), &*from)
                  : std::nullopt;
         const std::optional<QUrl> next = requestUrl(to);
         if (!next) {
@@ -220,13 +324,14 @@ private:
         if (redirecting())
             return;
         if (!m_coding)
-            m_coding = codingOf(m_reply->rawHeader("Content-Encoding"));
+            m_coding = codingOf(m_reply->header("Content-Encoding"));
         switch (*m_coding) {
         case Coding::Identity:
             m_body += m_reply->read(m_maxBodyBytes - m_body.size());
             break;
         case Coding::Deflated:
-            m_inflater.feed(m_reply->readAll(), m_body, m_maxBodyBytes);
+            m_inflater.feed(m_reply->read(std::numeric_limits<qint64>::max()), m_body,
+                            m_maxBodyBytes);
             break;
         }
         // The rest of an oversized page is not read.
@@ -235,17 +340,12 @@ private:
     }
 
     void loaded() {
-        const QNetworkReply::NetworkError error = m_reply->error();
+        const Transfer::Failure failure = m_reply->failure();
         // An HTTP error status still comes with the page the server sent; a connection that
         // failed or timed out has no page at all.
-        const bool answered =
-            m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() &&
-            error != QNetworkReply::OperationCanceledError && error != QNetworkReply::TimeoutError;
-        if (!answered) {
-            fail(error == QNetworkReply::OperationCanceledError ||
-                         error == QNetworkReply::TimeoutError
-                     ? QStringLiteral("timed out")
-                     : m_reply->errorString());
+        if (m_reply->status() == 0 || failure == Transfer::Failure::TimedOut) {
+            fail(failure == Transfer::Failure::TimedOut ? QStringLiteral("timed out")
+                                                        : m_reply->errorString());
             return;
         }
         if (redirecting()) {
@@ -259,15 +359,13 @@ private:
     void parse() {
         if (!m_reply)
             return;
-        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const int status = m_reply->status();
         if (status >= 400) {
-            const QByteArray phrase =
-                m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
+            const QByteArray phrase = m_reply->reasonPhrase();
             m_failure =
                 QStringLiteral("%1 %2").arg(status).arg(QString::fromUtf8(phrase)).trimmed();
         }
-        const QByteArray contentType =
-            m_reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
+        const QByteArray contentType = m_reply->header("Content-Type");
         // Links resolve against the address of the last redirect.
         const QString finalUrl = QString::fromUtf8(m_reply->url().toEncoded());
         m_reply.reset();
@@ -321,15 +419,14 @@ private:
         m_complete = true;
     }
 
-    QNetworkAccessManager &m_network;
+    Transfers &m_transfers;
     QThreadPool &m_parsers;
-    const std::optional<QSslConfiguration> &m_tls;
     const std::chrono::milliseconds m_stall;
     const qint64 m_maxBodyBytes;
     const QDeadlineTimer m_end;
     // Set when the document goes: a parse still running for it stops at once.
     const std::shared_ptr<std::atomic<bool>> m_abandoned = std::make_shared<std::atomic<bool>>();
-    std::unique_ptr<QNetworkReply, ReplyDeleter> m_reply;
+    std::unique_ptr<Transfer, TransferDeleter> m_reply;
     std::optional<Coding> m_coding; // the final reply's, once its body starts
     Inflater m_inflater;
     QByteArray m_body; // as the page reads, inflated
@@ -345,16 +442,12 @@ private:
 
 NetworkHtmlEngine::NetworkHtmlEngine(FetchLimits limits, ProxyMode proxy,
                                      const QList<QSslCertificate> &extraAuthorities)
-    : m_limits(limits)
-    , m_network(std::make_unique<QNetworkAccessManager>()) {
+    : m_limits(limits) {
     if (!extraAuthorities.isEmpty()) {
         m_tls = QSslConfiguration::defaultConfiguration();
         m_tls->setCaCertificates(QSslConfiguration::systemCaCertificates() + extraAuthorities);
     }
-    if (proxy == ProxyMode::System)
-        QNetworkProxyFactory::setUseSystemConfiguration(true);
-    else
-        m_network->setProxy(QNetworkProxy::NoProxy);
+    m_transfers = std::make_unique<Transfers>(proxy, m_tls);
 }
 
 NetworkHtmlEngine::~NetworkHtmlEngine() {
@@ -365,5 +458,5 @@ std::unique_ptr<HtmlDocument> NetworkHtmlEngine::createDocumentFromUrl(const QSt
     const std::optional<QUrl> url = requestUrl(WebUrl::parse(address));
     if (!url)
         return nullptr;
-    return std::make_unique<NetworkDocument>(*m_network, m_parsers, m_limits, m_tls, *url);
+    return std::make_unique<NetworkDocument>(*m_transfers, m_parsers, m_limits, *url);
 }

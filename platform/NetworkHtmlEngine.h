@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-class QNetworkAccessManager;
+class Transfers;
 
 // Bounds on one page load. The defaults are the program's; tests shorten them.
 struct FetchLimits {
@@ -22,8 +22,10 @@ struct FetchLimits {
 
 enum class ProxyMode { System, None };
 
-// Loads pages over HTTP and HTTPS with Qt Network, one connection kept alive per server,
-// and parses them off the window's thread. Documents it creates must not outlive it.
+// Loads pages over HTTP and HTTPS, one connection kept alive per server, and parses them off
+// the window's thread. Qt Network carries HTTPS and whatever goes through a proxy; plain HTTP
+// straight to the server has a client of its own, on the window's thread. Documents it creates must
+// not outlive it.
 class NetworkHtmlEngine final : public HtmlEngine {
 public:
     // `extraAuthorities` are trusted for HTTPS beside the system's certificate store, which is
@@ -37,6 +39,6 @@ public:
 private:
     FetchLimits m_limits;
     std::optional<QSslConfiguration> m_tls; // none: Qt's default, the system's store alone
-    std::unique_ptr<QNetworkAccessManager> m_network;
+    std::unique_ptr<Transfers> m_transfers;
     QThreadPool m_parsers;
 };

@@ -30,6 +30,9 @@ private Q_SLOTS:
     void failedLoads_data();
     void failedLoads();
     void requestsOnOneConnection();
+    void framedAnswers_data();
+    void framedAnswers();
+    void connectionClosedWhileIdle();
     void abandonedLoadsFreeTheirConnections_data();
     void abandonedLoadsFreeTheirConnections();
     void destroyedWhileLoadingLargePage_data();
@@ -265,6 +268,11 @@ void tst_NetworkHtmlEngine::requestsOnOneConnection() {
     const QList<QByteArray> paths{"/one", "/two", "/three"};
     for (const QByteArray &path : paths)
         server.setHtml(path, "<a href=\"" + path + "/next\">next</a>");
+    // A cookie the server sets goes back with the requests after it.
+    HttpServer::Response first;
+    first.headers = {{"Set-Cookie", "session=s1; Path=/"}};
+    first.body = "<a href=\"/one/next\">next</a>";
+    server.setPage("/one", first);
 
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
     // Addresses that cannot be requested give no document and send nothing.
@@ -285,6 +293,71 @@ void tst_NetworkHtmlEngine::requestsOnOneConnection() {
              request.headers.value("user-agent").constData());
     QVERIFY2(request.headers.value("accept-encoding").contains("gzip"),
              request.headers.value("accept-encoding").constData());
+    QCOMPARE(request.headers.value("cookie"), QByteArray());
+    QCOMPARE(server.requests().last().headers.value("cookie"), QByteArray("session=s1"));
+}
+
+void tst_NetworkHtmlEngine::framedAnswers_data() {
+    using Headers = QList<QPair<QByteArray, QByteArray>>;
+    QTest::addColumn<Headers>("headers");
+    QTest::addColumn<QByteArray>("body");
+
+    const QByteArray html = "<a href=\"/one\">1</a><a href=\"/two\">2</a>";
+    QTest::newRow("chunks") << Headers{{"Transfer-Encoding", "chunked"}}
+                            << QByteArray("a\r\n<a href=\"/\r\n"
+                                          "E;name=value\r\none\">1</a><a \r\n"
+                                          "0014\r\nhref=\"/two\">2</a>\r\n"
+                                          "0\r\nExpires: never\r\n\r\n");
+    QTest::newRow("body to the end of the connection")
+        << Headers{{"Transfer-Encoding", "identity"}, {"Connection", "close"}} << html;
+    QTest::newRow("folded header") << Headers{{"X-Folded", "one\r\n two"}} << html;
+}
+
+// Chunked bodies and bodies that end with the connection read as whole pages.
+void tst_NetworkHtmlEngine::framedAnswers() {
+    using Headers = QList<QPair<QByteArray, QByteArray>>;
+    QFETCH(Headers, headers);
+    QFETCH(QByteArray, body);
+
+    HttpServer server;
+    QVERIFY(server.listen());
+    HttpServer::Response response;
+    response.headers = headers;
+    response.body = body;
+    server.setPage("/page", response);
+    server.setHtml("/after", "<a href=\"/three\">3</a>");
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/page"))),
+             onServer(server, {"/one", "/two"}));
+    // The connection serves the next page, or a new one replaces it.
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/after"))),
+             onServer(server, {"/three"}));
+    QCOMPARE(server.targets(), (QList<QByteArray>{"/page", "/after"}));
+}
+
+// A server may close a kept-alive connection as the next request goes out: that request is
+// sent again once, on a new connection.
+void tst_NetworkHtmlEngine::connectionClosedWhileIdle() {
+    HttpServer server;
+    QVERIFY(server.listen());
+    server.setHtml("/first", "<a href=\"/one\">1</a>");
+    int asked = 0;
+    server.setHandler([&asked](const HttpServer::Request &) {
+        HttpServer::Response response;
+        if (asked++ == 0)
+            response.kind = HttpServer::Response::Kind::Close;
+        response.body = "<a href=\"/two\">2</a>";
+        return response;
+    });
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/first"))),
+             onServer(server, {"/one"}));
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/second"))),
+             onServer(server, {"/two"}));
+    QCOMPARE(server.targets(), (QList<QByteArray>{"/first", "/second", "/second"}));
+    QCOMPARE(server.connectionCount(), 2);
 }
 
 void tst_NetworkHtmlEngine::abandonedLoadsFreeTheirConnections_data() {
