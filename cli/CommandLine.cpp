@@ -189,7 +189,11 @@ int crawl(const Options &options) {
     const Progress progress = options.quiet             ? Progress::None
                               : ::isatty(STDERR_FILENO) ? Progress::Redrawn
                                                         : Progress::PerLevel;
-    NetworkHtmlEngine network;
+    FetchLimits limits;
+    // Nothing is drawn while a page parses, and a signal waits at most for the parse of one
+    // page, whose work the page reader bounds.
+    limits.maxBodyParsedHere = limits.maxBodyBytes;
+    NetworkHtmlEngine network(limits);
     StartPageWatch engine(network);
     HeadlessCrawl view(*options.url, engine, interruption, progress);
     QString strURL = *options.url;

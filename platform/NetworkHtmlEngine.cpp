@@ -23,9 +23,6 @@ namespace {
 
 const QByteArray userAgent = QByteArrayLiteral("Corvane/" CORVANE_VERSION);
 constexpr int maxRedirects = 10;
-// Even hostile markup of this size (thousands of nested elements) parses here in tens of
-// milliseconds.
-constexpr qsizetype maxBodyParsedHere = 32 * 1024;
 
 // What is sent for an address: only http and https are fetched, and the fragment stays with
 // the client. Nothing when the address cannot be requested.
@@ -263,6 +260,7 @@ public:
         , m_parsers(parsers)
         , m_stall(limits.stall)
         , m_maxBodyBytes(limits.maxBodyBytes)
+        , m_maxBodyParsedHere(limits.maxBodyParsedHere)
         , m_end(limits.total)
         , m_reply(nullptr, TransferDeleter{this}) {
         m_deadline.setSingleShot(true);
@@ -382,9 +380,7 @@ private:
             const QByteArray utf8 = page.text.isEmpty() ? page.utf8 : page.text.toUtf8();
             return std::optional(extractLinks(utf8, finalUrl, page.encoding, end, stop.get()));
         };
-        // A page of ordinary size parses in a millisecond or two: handing it to another thread
-        // and back would cost more than it saves. Larger ones would hold the window up.
-        if (m_body.size() <= maxBodyParsedHere) {
+        if (m_body.size() <= m_maxBodyParsedHere) {
             completeParse(linksOf(std::exchange(m_body, {})));
             return;
         }
@@ -423,6 +419,7 @@ private:
     QThreadPool &m_parsers;
     const std::chrono::milliseconds m_stall;
     const qint64 m_maxBodyBytes;
+    const qint64 m_maxBodyParsedHere;
     const QDeadlineTimer m_end;
     // Set when the document goes: a parse still running for it stops at once.
     const std::shared_ptr<std::atomic<bool>> m_abandoned = std::make_shared<std::atomic<bool>>();

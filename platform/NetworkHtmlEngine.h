@@ -18,6 +18,12 @@ struct FetchLimits {
     std::chrono::milliseconds stall{30'000};  // a load that makes no progress this long ends
     std::chrono::milliseconds total{120'000}; // no load takes longer than this in all
     qint64 maxBodyBytes = 16 * 1024 * 1024;   // the part of a body that is parsed
+    // Bodies up to this size are parsed on the thread that loads them, larger ones on a
+    // thread of their own. A page of ordinary size parses in a millisecond or two: handing it
+    // over and back costs more than that saves, and even hostile markup of 32 KiB (thousands
+    // of nested elements) parses in tens of milliseconds. Larger ones would hold a window up;
+    // a program without one has nothing to hold up.
+    qint64 maxBodyParsedHere = 32 * 1024;
 };
 
 enum class ProxyMode { System, None };
