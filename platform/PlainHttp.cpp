@@ -1,5 +1,7 @@
 #include "PlainHttp.h"
 
+#include "HttpAnswer.h"
+
 #include <QLocale>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -10,11 +12,6 @@
 #include <utility>
 
 namespace {
-
-// Status line and headers of one answer, at most; an answer with more fails.
-constexpr qsizetype maxHeadBytes = 256 * 1024;
-// A chunk-size line or trailer line, at most.
-constexpr qsizetype maxLineBytes = 16 * 1024;
 
 QString serverOf(const QUrl &url) {
     return url.host(QUrl::FullyEncoded) + u':' + QString::number(url.port(80));
@@ -30,31 +27,9 @@ QByteArray acceptLanguage() {
     return name.toLatin1();
 }
 
-// Whether the comma-separated list `values` holds `token`, in any letter case.
-bool hasToken(const QByteArray &values, QByteArrayView token) {
-    for (const QByteArray &value : values.split(','))
-        if (value.trimmed().compare(token, Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
-
-// The line that starts at `from`, without its line break; false when it has not all arrived.
-bool lineAt(const QByteArray &bytes, qsizetype from, QByteArrayView &line, qsizetype &next) {
-    const qsizetype end = bytes.indexOf('\n', from);
-    if (end < 0)
-        return false;
-    line = QByteArrayView(bytes).sliced(from, end - from);
-    if (line.endsWith('\r'))
-        line.chop(1);
-    next = end + 1;
-    return true;
-}
-
 } // namespace
 
-// One GET on a connection of its own or one left idle by an earlier answer. The answer is
-// read as HTTP/1.1 says: interim 1xx answers skipped, the body framed by chunks, by its
-// length or by the end of the connection.
+// One GET on a connection of its own or on one left idle by an earlier answer.
 class PlainTransfer final : public Transfer {
 public:
     PlainTransfer(PlainHttp &client, const QUrl &url, QByteArray request,
@@ -78,38 +53,22 @@ public:
     }
     ~PlainTransfer() override { abort(); }
 
-    int status() const override { return m_status; }
-    QByteArray reasonPhrase() const override { return m_reason; }
-    QByteArray header(const QByteArray &name) const override {
-        QByteArray joined;
-        for (const auto &[key, value] : m_headers) {
-            if (key.compare(name, Qt::CaseInsensitive) != 0)
-                continue;
-            joined = joined.isNull() ? value : joined + ", " + value;
-        }
-        return joined;
-    }
+    int status() const override { return m_answer.status(); }
+    QByteArray reasonPhrase() const override { return m_answer.reason(); }
+    QByteArray header(const QByteArray &name) const override { return m_answer.header(name); }
     QUrl url() const override { return m_url; }
     QByteArray read(qint64 maxSize) override {
-        if (maxSize >= m_body.size())
-            return std::exchange(m_body, {});
-        QByteArray part = m_body.first(maxSize);
-        m_body.remove(0, maxSize);
-        return part;
+        return m_answer.takeBody(qsizetype(std::min<qint64>(maxSize, m_answer.bodySize())));
     }
     Failure failure() const override { return m_failure; }
     QString errorString() const override { return m_error; }
     void abort() override {
-        m_stage = Stage::Done;
+        m_done = true;
         m_stall.stop();
         release(false);
     }
 
 private:
-    enum class Stage { Connecting, Head, Body, Done };
-    enum class Framing { None, Length, Chunked, UntilClose };
-    enum class Chunk { Size, Data, DataEnd, Trailer, Done };
-
     void connectAfresh() {
         auto *socket = new QTcpSocket(this);
         adopt(socket);
@@ -130,35 +89,44 @@ private:
     }
 
     void send() {
-        m_stage = Stage::Head;
         m_socket->write(m_request);
         m_socket->flush();
     }
 
     void readable() {
-        if (m_stage != Stage::Head && m_stage != Stage::Body)
+        if (m_done || m_socket->bytesAvailable() <= 0)
             return;
         m_stall.start();
-        if (m_socket->bytesAvailable() > 0) {
-            m_heardBack = true;
-            if (m_in.isEmpty())
-                m_in = m_socket->readAll();
-            else
-                m_in += m_socket->readAll();
-        }
-        if (m_stage == Stage::Head && !readHead())
+        m_heardBack = true;
+        const bool hadHead = m_answer.state() != HttpAnswer::State::Head;
+        const qsizetype hadBody = m_answer.bodySize();
+        m_answer.feed(m_socket->readAll());
+        if (m_answer.state() == HttpAnswer::State::Broken) {
+            end(Failure::Other, m_answer.error());
             return;
-        readBody();
+        }
+        if (!hadHead && m_answer.state() != HttpAnswer::State::Head) {
+            for (const auto &[name, value] : m_answer.headers()) {
+                if (name == "set-cookie")
+                    m_client.m_cookies.setCookiesFromUrl(QNetworkCookie::parseCookies(value),
+                                                         m_url);
+            }
+        }
+        if (m_answer.bodySize() > hadBody)
+            Q_EMIT readyRead();
+        if (!m_done && m_answer.state() == HttpAnswer::State::Whole)
+            complete();
     }
 
     // The connection ended or failed.
     void closed() {
-        if (m_stage == Stage::Done)
+        if (m_done)
             return;
         readable(); // what the socket still holds comes first
-        if (m_stage == Stage::Done)
+        if (m_done)
             return;
-        if (m_stage == Stage::Body && m_framing == Framing::UntilClose) {
+        m_answer.closed();
+        if (m_answer.state() == HttpAnswer::State::Whole) {
             complete();
             return;
         }
@@ -167,7 +135,6 @@ private:
         if (m_reused && !m_heardBack) {
             release(false);
             m_reused = false;
-            m_stage = Stage::Connecting;
             connectAfresh();
             return;
         }
@@ -189,200 +156,17 @@ private:
         end(Failure::Other, reason);
     }
 
-    // Reads the status line and headers of the answer, past any interim answer; false until
-    // they have arrived (or when the transfer ended).
-    bool readHead() {
-        for (;;) {
-            // Empty lines before a status line are no part of it.
-            qsizetype at = 0;
-            while (at < m_in.size() && (m_in[at] == '\r' || m_in[at] == '\n'))
-                ++at;
-            m_in.remove(0, at);
-            m_scanned = std::max<qsizetype>(m_scanned - at, 0);
-            if (!headWhole())
-                return tooLong(m_in.size() > maxHeadBytes);
-            QByteArrayView statusLine;
-            lineAt(m_in, 0, statusLine, at);
-            // "HTTP/1.1 200 OK": the version, three digits, the reason.
-            const qsizetype space = statusLine.indexOf(' ');
-            bool valid = statusLine.startsWith("HTTP/") && space > 5 &&
-                         statusLine.size() >= space + 4 &&
-                         (statusLine.size() == space + 4 || statusLine[space + 4] == ' ');
-            const int status = valid ? statusLine.sliced(space + 1, 3).toInt(&valid) : 0;
-            if (!valid || status < 100) {
-                end(Failure::Other, QStringLiteral("Invalid answer from the server"));
-                return false;
-            }
-            const QByteArray reason = statusLine.sliced(space + 4).trimmed().toByteArray();
-            const bool http10 = statusLine.sliced(5, space - 5) == "1.0";
-
-            QList<QPair<QByteArray, QByteArray>> headers;
-            QByteArrayView line;
-            while (lineAt(m_in, at, line, at) && !line.isEmpty()) {
-                if ((line.front() == ' ' || line.front() == '\t') && !headers.isEmpty()) {
-                    headers.back().second += ' ' + line.trimmed().toByteArray();
-                    continue;
-                }
-                const qsizetype colon = line.indexOf(':');
-                if (colon > 0)
-                    headers.append({line.first(colon).trimmed().toByteArray().toLower(),
-                                    line.sliced(colon + 1).trimmed().toByteArray()});
-            }
-            m_in.remove(0, at);
-            m_scanned = 0;
-            if (status < 200 && status != 101)
-                continue; // an interim answer: the real one follows
-            m_status = status;
-            m_reason = reason;
-            m_headers = std::move(headers);
-            m_http10 = http10;
-            break;
-        }
-        for (const auto &[name, value] : std::as_const(m_headers)) {
-            if (name == "set-cookie")
-                m_client.m_cookies.setCookiesFromUrl(QNetworkCookie::parseCookies(value), m_url);
-        }
-        const QByteArray codings = header("transfer-encoding");
-        const QByteArray length = header("content-length");
-        bool lengthValid = false;
-        const qint64 bytes = length.split(',').first().trimmed().toLongLong(&lengthValid);
-        if (m_status == 101 || m_status == 204 || m_status == 304) {
-            m_framing = Framing::None;
-        } else if (!codings.isNull()) {
-            const QList<QByteArray> list = codings.split(',');
-            m_framing = list.last().trimmed().compare("chunked", Qt::CaseInsensitive) == 0
-                            ? Framing::Chunked
-                            : Framing::UntilClose;
-        } else if (lengthValid && bytes >= 0) {
-            m_framing = Framing::Length;
-            m_left = bytes;
-        } else {
-            m_framing = Framing::UntilClose;
-        }
-        const QByteArray connection = header("connection");
-        m_keepAlive =
-            m_status != 101 && m_framing != Framing::UntilClose &&
-            (m_http10 ? hasToken(connection, "keep-alive") : !hasToken(connection, "close"));
-        m_stage = Stage::Body;
-        return true;
-    }
-
-    // Whether the empty line that ends the head has arrived. Each byte is looked at once,
-    // however thinly the head trickles in.
-    bool headWhole() {
-        for (;;) {
-            const qsizetype lineEnd = m_in.indexOf('\n', m_scanned);
-            if (lineEnd < 0) {
-                m_scanned = m_in.size();
-                return false;
-            }
-            m_scanned = lineEnd + 1;
-            if (lineEnd >= 1 && m_in[lineEnd - 1] == '\n')
-                return true;
-            if (lineEnd >= 2 && m_in[lineEnd - 1] == '\r' && m_in[lineEnd - 2] == '\n')
-                return true;
-        }
-    }
-
-    bool tooLong(bool over) {
-        if (over)
-            end(Failure::Other, QStringLiteral("The server's headers are too long"));
-        return false;
-    }
-
-    // Moves the body that has arrived out of its framing.
-    void readBody() {
-        const qsizetype before = m_body.size();
-        switch (m_framing) {
-        case Framing::None:
-            break;
-        case Framing::UntilClose:
-            take(m_in.size());
-            break;
-        case Framing::Length:
-            m_left -= take(qsizetype(std::min<qint64>(m_left, m_in.size())));
-            break;
-        case Framing::Chunked:
-            if (!readChunks())
-                return;
-            break;
-        }
-        const bool whole = m_framing == Framing::None ||
-                           (m_framing == Framing::Length && m_left == 0) ||
-                           (m_framing == Framing::Chunked && m_chunk == Chunk::Done);
-        if (m_body.size() > before)
-            Q_EMIT readyRead();
-        if (whole && m_stage == Stage::Body)
-            complete();
-    }
-
-    // Moves `size` bytes from the front of what arrived to the body.
-    qsizetype take(qsizetype size) {
-        if (size == m_in.size() && m_body.isEmpty())
-            m_body = std::exchange(m_in, {});
-        else {
-            m_body += QByteArrayView(m_in).first(size);
-            m_in.remove(0, size);
-        }
-        return size;
-    }
-
-    // False when the chunks are broken (the transfer has ended).
-    bool readChunks() {
-        qsizetype at = 0;
-        QByteArrayView line;
-        while (m_chunk != Chunk::Done) {
-            if (m_chunk == Chunk::Data) {
-                const qsizetype size = qsizetype(std::min<qint64>(m_left, m_in.size() - at));
-                m_body += QByteArrayView(m_in).sliced(at, size);
-                at += size;
-                m_left -= size;
-                if (m_left > 0)
-                    break;
-                m_chunk = Chunk::DataEnd;
-                continue;
-            }
-            qsizetype next = 0;
-            if (!lineAt(m_in, at, line, next)) {
-                if (m_in.size() - at > maxLineBytes) {
-                    end(Failure::Other, QStringLiteral("Invalid chunked body from the server"));
-                    return false;
-                }
-                break;
-            }
-            at = next;
-            if (m_chunk == Chunk::DataEnd) {
-                m_chunk = Chunk::Size;
-            } else if (m_chunk == Chunk::Trailer) {
-                if (line.isEmpty())
-                    m_chunk = Chunk::Done;
-            } else {
-                const qsizetype extension = line.indexOf(';');
-                bool valid = false;
-                m_left =
-                    (extension < 0 ? line : line.first(extension)).trimmed().toLongLong(&valid, 16);
-                if (!valid || m_left < 0) {
-                    end(Failure::Other, QStringLiteral("Invalid chunked body from the server"));
-                    return false;
-                }
-                m_chunk = m_left == 0 ? Chunk::Trailer : Chunk::Data;
-            }
-        }
-        m_in.remove(0, at);
-        return true;
-    }
-
     void complete() {
-        m_stage = Stage::Done;
+        m_done = true;
         m_stall.stop();
-        release(m_keepAlive && m_in.isEmpty() && m_socket->bytesAvailable() == 0);
+        release(m_answer.reusable() && m_socket->bytesAvailable() == 0);
         Q_EMIT finished();
     }
 
     void end(Failure failure, const QString &reason) {
         m_failure = failure;
         m_error = reason;
-        m_stage = Stage::Done;
+        m_done = true;
         m_stall.stop();
         release(false);
         Q_EMIT finished();
@@ -409,18 +193,8 @@ private:
     QTcpSocket *m_socket = nullptr; // a child of this transfer while it is used
     bool m_reused = false;          // the connection served an earlier answer
     bool m_heardBack = false;       // a byte of the answer has arrived
-    Stage m_stage = Stage::Connecting;
-    QByteArray m_in;         // arrived, not yet read out of the framing
-    qsizetype m_scanned = 0; // of the head in m_in, searched for its end
-    int m_status = 0;
-    QByteArray m_reason;
-    QList<QPair<QByteArray, QByteArray>> m_headers; // names lower-cased
-    bool m_http10 = false;
-    Framing m_framing = Framing::None;
-    qint64 m_left = 0; // of the length, or of the chunk
-    Chunk m_chunk = Chunk::Size;
-    bool m_keepAlive = false;
-    QByteArray m_body; // arrived, not read yet
+    bool m_done = false;            // finished, failed or aborted
+    HttpAnswer m_answer;
     QTimer m_stall;
     Failure m_failure = Failure::None;
     QString m_error;
