@@ -41,7 +41,7 @@ void Scanner::run() {
 }
 
 void Scanner::data() {
-    const char *lt = static_cast<const char *>(std::memchr(m_p, '<', std::size_t(m_end - m_p)));
+    const char *lt = findByte(m_p, m_end, '<');
     if (!lt) {
         chars(m_p, m_end);
         m_p = m_end;
@@ -166,8 +166,7 @@ void Scanner::tag(bool end) {
                 return;
             }
             if (*p == '"' || *p == '\'') {
-                const char *close =
-                    static_cast<const char *>(std::memchr(p + 1, *p, std::size_t(m_end - p - 1)));
+                const char *close = findByte(p + 1, m_end, *p);
                 if (!close) {
                     m_p = m_end;
                     return;
@@ -470,7 +469,7 @@ void Scanner::chars(const char *b, const char *e) {
         }
         return;
     }
-    if (std::memchr(b, '&', std::size_t(e - b))) {
+    if (findByte(b, e, '&')) {
         m_textScratch.clear();
         if (decodeText(b, e, false, m_textScratch))
             m_out.gumboDiffers = true;
