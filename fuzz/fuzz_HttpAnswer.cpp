@@ -32,7 +32,7 @@ Reading read(QByteArrayView bytes, qsizetype piece) {
     HttpAnswer answer;
     QByteArray body;
     for (qsizetype at = 0; at < bytes.size(); at += piece) {
-        answer.feed(bytes.sliced(at, std::min(piece, bytes.size() - at)));
+        answer.feed(bytes.sliced(at, std::min(piece, bytes.size() - at)).toByteArray());
         body += answer.takeBody(answer.bodySize() / 2 + 1);
     }
     // Whether it may be reused is known before the connection ends.

@@ -32,12 +32,16 @@ bool lineAt(const QByteArray &bytes, qsizetype from, QByteArrayView &line, qsize
 
 } // namespace
 
-void HttpAnswer::feed(QByteArrayView bytes) {
+void HttpAnswer::feed(QByteArray bytes) {
     if (m_state == State::Whole)
         m_beyond = m_beyond || !bytes.isEmpty();
     if (m_state != State::Head && m_state != State::Body)
         return;
-    m_in.append(bytes);
+    // A body mostly arrives in a read or two: the first is kept as it is.
+    if (m_in.isEmpty())
+        m_in = std::move(bytes);
+    else
+        m_in.append(bytes);
     if (m_state == State::Head)
         readHead();
     if (m_state == State::Body)

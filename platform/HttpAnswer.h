@@ -21,7 +21,7 @@ public:
     };
 
     // Takes bytes that arrived on the connection.
-    void feed(QByteArrayView bytes);
+    void feed(QByteArray bytes);
     // The connection has ended: a body that runs to its end is then whole.
     void closed();
 
