@@ -224,9 +224,13 @@ std::unique_ptr<Transfer> PlainHttp::get(const QUrl &url, const Headers &headers
     static const QByteArray language = acceptLanguage();
     request += "Connection: Keep-Alive\r\nAccept-Language: " + language + "\r\n";
     QByteArray cookies;
-    for (const QNetworkCookie &cookie : m_cookies.cookiesForUrl(url))
-        cookies +=
-            (cookies.isEmpty() ? "" : "; ") + cookie.toRawForm(QNetworkCookie::NameAndValueOnly);
+    for (const QNetworkCookie &cookie : m_cookies.cookiesForUrl(url)) {
+        const QByteArray pair = cookie.toRawForm(QNetworkCookie::NameAndValueOnly);
+        // A server's cookie never breaks the request's lines.
+        if (pair.contains('\r') || pair.contains('\n') || pair.contains('\0'))
+            continue;
+        cookies += (cookies.isEmpty() ? "" : "; ") + pair;
+    }
     if (!cookies.isEmpty())
         request += "Cookie: " + cookies + "\r\n";
     request += "\r\n";

@@ -268,9 +268,11 @@ void tst_NetworkHtmlEngine::requestsOnOneConnection() {
     const QList<QByteArray> paths{"/one", "/two", "/three"};
     for (const QByteArray &path : paths)
         server.setHtml(path, "<a href=\"" + path + "/next\">next</a>");
-    // A cookie the server sets goes back with the requests after it.
+    // A cookie the server sets goes back with the requests after it; one that would break
+    // the request's lines does not.
     HttpServer::Response first;
-    first.headers = {{"Set-Cookie", "session=s1; Path=/"}};
+    first.headers = {{"Set-Cookie", "session=s1; Path=/"},
+                     {"Set-Cookie", "evil=a\rX-Injected: 1; Path=/"}};
     first.body = "<a href=\"/one/next\">next</a>";
     server.setPage("/one", first);
 
@@ -295,6 +297,7 @@ void tst_NetworkHtmlEngine::requestsOnOneConnection() {
              request.headers.value("accept-encoding").constData());
     QCOMPARE(request.headers.value("cookie"), QByteArray());
     QCOMPARE(server.requests().last().headers.value("cookie"), QByteArray("session=s1"));
+    QVERIFY(!server.requests().last().headers.contains("x-injected"));
 }
 
 void tst_NetworkHtmlEngine::framedAnswers_data() {
