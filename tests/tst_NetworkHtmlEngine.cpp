@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -33,6 +34,7 @@ private Q_SLOTS:
     void framedAnswers_data();
     void framedAnswers();
     void connectionClosedWhileIdle();
+    void systemProxyCarriesPlainHttp();
     void abandonedLoadsFreeTheirConnections_data();
     void abandonedLoadsFreeTheirConnections();
     void destroyedWhileLoadingLargePage_data();
@@ -361,6 +363,25 @@ void tst_NetworkHtmlEngine::connectionClosedWhileIdle() {
              onServer(server, {"/two"}));
     QCOMPARE(server.targets(), (QList<QByteArray>{"/first", "/second", "/second"}));
     QCOMPARE(server.connectionCount(), 2);
+}
+
+// Plain HTTP has a client of its own, but not where the system names a proxy for it.
+void tst_NetworkHtmlEngine::systemProxyCarriesPlainHttp() {
+    HttpServer proxy;
+    QVERIFY(proxy.listen());
+    proxy.setHandler([](const HttpServer::Request &) {
+        HttpServer::Response response;
+        response.body = "<a href=\"/next\">next</a>";
+        return response;
+    });
+    qputenv("http_proxy", proxy.url().toUtf8());
+    qunsetenv("no_proxy");
+    const auto restore = qScopeGuard([] { qunsetenv("http_proxy"); });
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::System);
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl("http://corvane.test/page")),
+             QStringList{"http://corvane.test/next"});
+    QCOMPARE(proxy.targets(), QList<QByteArray>{"http://corvane.test/page"});
 }
 
 void tst_NetworkHtmlEngine::abandonedLoadsFreeTheirConnections_data() {
