@@ -394,10 +394,8 @@ bool frmCrawler::pumpEvents(Pump mode) {
     if (mode == Pump::Poll && m_sinceTurn.isValid() && m_sinceTurn.nsecsElapsed() < turnNs)
         return !m_closed;
     m_sinceTurn.start();
-    if (!m_closed) {
-        QCoreApplication::processEvents(mode == Pump::WaitForEvents ? QEventLoop::WaitForMoreEvents
-                                                                    : QEventLoop::AllEvents);
-    }
+    if (!m_closed)
+        runEventPump(mode);
     return !m_closed;
 }
 

@@ -85,8 +85,7 @@ bool HeadlessCrawl::pumpEvents(Pump mode) {
     // a signal or the status line may be waiting, which can wait a few milliseconds.
     if (mode == Pump::Poll && m_sincePump.isValid() && m_sincePump.elapsed() < pollMs)
         return m_interruption.signal() == 0 && m_startPage.failure().isNull();
-    QCoreApplication::processEvents(mode == Pump::WaitForEvents ? QEventLoop::WaitForMoreEvents
-                                                                : QEventLoop::AllEvents);
+    runEventPump(mode);
     m_sincePump.start();
     if (m_progress == Progress::Redrawn && m_sinceDraw.elapsed() >= redrawMs)
         draw();

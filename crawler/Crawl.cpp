@@ -4,6 +4,7 @@
 #include "HtmlDocument.h"
 #include "TextSearch.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 
 #include <memory>
@@ -106,6 +107,17 @@ private:
 };
 
 } // namespace
+
+void runEventPump(Pump mode) {
+    if (mode == Pump::Poll) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return;
+    }
+    // Qt's own dispatcher (QT_NO_GLIB=1) delivers posted events before it waits, not after:
+    // an event posted while it waited would stay queued until something else woke it.
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::sendPostedEvents();
+}
 
 void CrawlSite(CrawlView &view, HtmlEngine &engine, QString &strURL) {
     const bool reachedEnd = Crawl(view, engine).run(strURL);

@@ -11,6 +11,11 @@ enum class Pump {
     WaitForEvents, // as Poll, but first wait for an event when none is pending
 };
 
+// One turn of this thread's event queue, as `mode` says. After a wait, what the wait brought
+// is handled before the turn ends: a result another thread posted (a page parsed on the pool)
+// is seen by the crawl at once, whatever the event dispatcher.
+void runEventPump(Pump mode);
+
 // The window as the crawl uses it: exactly the operations on its controls and strings that
 // the crawl and the link harvest need. The window implements it with its real widgets.
 class CrawlView {
