@@ -1,9 +1,5 @@
 #include "CharacterReferences.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "Ascii.h"
 
 #include <algorithm>

@@ -230,7 +230,7 @@ private:
             return false;
         if (m_proxy == ProxyMode::None)
             return true;
-        const QString server = url.host(QUrl::FullyEncoded) + u':' + QString::number(url.port(80));
+        const QString server = PlainHttp::serverOf(url);
         auto known = m_direct.constFind(server);
         if (known == m_direct.cend()) {
             const QList<QNetworkProxy> proxies =

@@ -30,8 +30,8 @@ enum class ProxyMode { System, None };
 
 // Loads pages over HTTP and HTTPS, one connection kept alive per server, and parses them off
 // the window's thread. Qt Network carries HTTPS and whatever goes through a proxy; plain HTTP
-// straight to the server has a client of its own, on the window's thread. Documents it creates must
-// not outlive it.
+// straight to the server has a client of its own, on the window's thread. Documents it creates
+// must not outlive it.
 class NetworkHtmlEngine final : public HtmlEngine {
 public:
     // `extraAuthorities` are trusted for HTTPS beside the system's certificate store, which is

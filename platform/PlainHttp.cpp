@@ -13,10 +13,6 @@
 
 namespace {
 
-QString serverOf(const QUrl &url) {
-    return url.host(QUrl::FullyEncoded) + u':' + QString::number(url.port(80));
-}
-
 // As Qt Network sends it: the system's language, then anything.
 QByteArray acceptLanguage() {
     QString name = QLocale::system().name();
@@ -36,7 +32,7 @@ public:
                   std::chrono::milliseconds stall)
         : m_client(client)
         , m_url(url)
-        , m_server(serverOf(url))
+        , m_server(PlainHttp::serverOf(url))
         , m_request(std::move(request)) {
         setParent(&client);
         m_stall.setSingleShot(true);
@@ -98,14 +94,14 @@ private:
             return;
         m_stall.start();
         m_heardBack = true;
-        const bool hadHead = m_answer.state() != HttpAnswer::State::Head;
+        const bool headKnown = m_answer.state() != HttpAnswer::State::Head;
         const qsizetype hadBody = m_answer.bodySize();
         m_answer.feed(m_socket->readAll());
         if (m_answer.state() == HttpAnswer::State::Broken) {
             end(Failure::Other, m_answer.error());
             return;
         }
-        if (!hadHead && m_answer.state() != HttpAnswer::State::Head) {
+        if (!headKnown && m_answer.state() != HttpAnswer::State::Head) {
             for (const auto &[name, value] : m_answer.headers()) {
                 if (name == "set-cookie")
                     m_client.m_cookies.setCookiesFromUrl(QNetworkCookie::parseCookies(value),
@@ -205,6 +201,10 @@ PlainHttp::PlainHttp(QNetworkCookieJar &cookies)
 }
 
 PlainHttp::~PlainHttp() = default;
+
+QString PlainHttp::serverOf(const QUrl &url) {
+    return url.host(QUrl::FullyEncoded) + u':' + QString::number(url.port(80));
+}
 
 std::unique_ptr<Transfer> PlainHttp::get(const QUrl &url, const Headers &headers,
                                          std::chrono::milliseconds stall) {

@@ -31,6 +31,9 @@ public:
     std::unique_ptr<Transfer> get(const QUrl &url, const Headers &headers,
                                   std::chrono::milliseconds stall);
 
+    // "host:port" of `url`: the server a connection is kept for.
+    static QString serverOf(const QUrl &url);
+
 private:
     friend class PlainTransfer;
     // A connected socket to `server` ("host:port") left idle by an earlier answer, or null.
