@@ -3,6 +3,9 @@
 #include <QObject>
 #include <QStringList>
 
+#include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 // The entries of one level list and its selection, without a face: the window's list boxes
@@ -11,9 +14,11 @@
 // them); an unsorted one keeps the order of adding. At most one entry is selected, and it
 // stays selected as entries are inserted before it. Lives on one thread.
 //
-// A list grows to hundreds of thousands of entries during a crawl, in any order: it is kept
-// in blocks of a few hundred entries, so that an insertion moves a block's entries and not
-// the list's, and finding an entry by its row looks through the blocks' first rows.
+// A list grows to a million entries during a crawl, in any order. Each entry's text is held
+// once, as bytes (AddressBytes.h) in one store that only grows until the list is emptied,
+// and an entry is its place in the store; its text is made afresh where it is read. The
+// entries are kept in blocks of a few hundred, so that an insertion moves a block's entries
+// and not the list's, and finding an entry by its row looks through the blocks' first rows.
 class LevelListModel final : public QObject {
     Q_OBJECT
 public:
@@ -25,7 +30,7 @@ public:
     void clear();
     int count() const { return m_count; }
     // REQUIRES: 0 <= index < count().
-    const QString &at(int index) const;
+    QString at(int index) const;
     // Every entry in the list's order, for writing the list out.
     QStringList entries() const;
     // Raised by each clear(), so that a face can tell a list emptied and filled again from
@@ -55,12 +60,24 @@ Q_SIGNALS:
     void selectionMoved(int row);
 
 private:
+    // Where an entry's bytes stand in m_bytes.
+    struct Entry {
+        std::size_t begin;
+        std::size_t size;
+    };
+    using Block = std::vector<Entry>;
+
     // The block holding row `index`, 0 <= index < count().
     std::size_t blockOf(int index) const;
+    std::string_view bytesOf(const Entry &entry) const {
+        return {m_bytes.data() + entry.begin, entry.size};
+    }
+    const Entry &entryAt(int index) const;
 
     Order m_order;
+    std::string m_bytes;
     // Never empty; only the last block may be, and only while the list is.
-    std::vector<QStringList> m_blocks;
+    std::vector<Block> m_blocks;
     // The row of each block's first entry.
     std::vector<int> m_firstRows;
     int m_count = 0;

@@ -1,5 +1,7 @@
 #include "SeenText.h"
 
+#include "AddressBytes.h"
+
 #include <divsufsort.h>
 
 #include <algorithm>
@@ -20,41 +22,6 @@ constexpr std::size_t fanOut = 8;
 // reach the limit with a small direct size.
 std::size_t largestSegment(std::size_t directBytes) {
     return std::min(std::size_t(8) << 20, directBytes * 2048);
-}
-
-void encode(QStringView text, std::string &bytes) {
-    const char16_t *units = text.utf16();
-    const std::size_t length = std::size_t(text.size());
-    const std::size_t at = bytes.size();
-    // Addresses are nearly always ASCII: one pass tells, one narrows (both vectorised).
-    char16_t any = 0;
-    for (std::size_t i = 0; i < length; ++i)
-        any |= units[i];
-    if (any < 0x80) {
-        bytes.resize(at + length);
-        char *out = bytes.data() + at;
-        for (std::size_t i = 0; i < length; ++i)
-            out[i] = char(units[i]);
-        return;
-    }
-    std::size_t size = 0;
-    for (std::size_t i = 0; i < length; ++i)
-        size += units[i] < 0x80 ? 1 : units[i] < 0x800 ? 2 : 3;
-    bytes.resize(at + size);
-    char *out = bytes.data() + at;
-    for (std::size_t i = 0; i < length; ++i) {
-        const char16_t unit = units[i];
-        if (unit < 0x80) {
-            *out++ = char(unit);
-        } else if (unit < 0x800) {
-            *out++ = char(0xC0 | (unit >> 6));
-            *out++ = char(0x80 | (unit & 0x3F));
-        } else {
-            *out++ = char(0xE0 | (unit >> 12));
-            *out++ = char(0x80 | ((unit >> 6) & 0x3F));
-            *out++ = char(0x80 | (unit & 0x3F));
-        }
-    }
 }
 
 // The text grows by a quarter at a time, not double: it is most of what a long list costs.
@@ -162,7 +129,7 @@ void SeenText::reset(QStringView text) {
     m_addedCount = 0;
     m_runs = std::vector<std::uint64_t>();
     m_runBits = 0;
-    encode(text, m_bytes);
+    appendAddressBytes(text, m_bytes);
     if (!m_bytes.empty())
         m_segments.push_back({0, m_bytes.size(), {}});
     remember(0, 0);
@@ -233,7 +200,7 @@ void SeenText::append(QStringView address) {
     const std::size_t begin = m_bytes.size();
     makeRoom(m_bytes, 1 + std::size_t(address.size()));
     m_bytes += ',';
-    encode(address, m_bytes);
+    appendAddressBytes(address, m_bytes);
     remember(begin + 1, begin);
     const bool direct =
         !m_segments.empty() && m_segments.back().suffixes.empty() && !m_segments.back().merging;
@@ -250,7 +217,7 @@ bool SeenText::contains(QStringView address) {
     // The encoding goes into a buffer kept from test to test: most addresses are too long
     // for a string's own room, and the crawl tests one per link.
     m_sought.clear();
-    encode(address, m_sought);
+    appendAddressBytes(address, m_sought);
     const std::string &sought = m_sought;
     if (sought.empty() || addedBefore(sought))
         return true;
@@ -275,23 +242,7 @@ bool SeenText::contains(QStringView address) {
 }
 
 QString SeenText::text() const {
-    QString result;
-    result.reserve(qsizetype(m_bytes.size()));
-    for (std::size_t i = 0; i < m_bytes.size();) {
-        const auto lead = std::uint8_t(m_bytes[i]);
-        const auto next = [&](std::size_t at) { return std::uint8_t(m_bytes[at]) & 0x3F; };
-        if (lead < 0x80) {
-            result += QChar(lead);
-            i += 1;
-        } else if (lead < 0xE0) {
-            result += QChar(char16_t(((lead & 0x1F) << 6) | next(i + 1)));
-            i += 2;
-        } else {
-            result += QChar(char16_t(((lead & 0x0F) << 12) | (next(i + 1) << 6) | next(i + 2)));
-            i += 3;
-        }
-    }
-    return result;
+    return addressFromBytes(m_bytes);
 }
 
 bool SeenText::inSegment(const Segment &segment, std::string_view sought) const {
