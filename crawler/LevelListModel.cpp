@@ -102,14 +102,36 @@ QStringList LevelListModel::entries() const {
 }
 
 void LevelListModel::add(const QString &text) {
-    // The store grows by a quarter at a time, not double: it is most of what a long list costs.
-    const std::size_t begin = m_bytes.size();
-    const std::size_t room = begin + 3 * std::size_t(text.size());
-    if (room > m_bytes.capacity())
-        m_bytes.reserve(std::max(room, m_bytes.capacity() + m_bytes.capacity() / 4));
-    appendAddressBytes(text, m_bytes);
-    const Entry added{begin, m_bytes.size() - begin};
+    // The list's own stores are of a fixed size (or one address's), filled in turn.
+    constexpr std::size_t ownStoreBytes = 64 * 1024;
+    const std::size_t most = 3 * std::size_t(text.size());
+    if (!m_own || m_own->size() + most > m_own->capacity()) {
+        m_own = std::make_shared<std::string>();
+        m_own->reserve(std::max(ownStoreBytes, most));
+    }
+    const std::size_t begin = m_own->size();
+    appendAddressBytes(text, *m_own);
+    insert({begin, storeIndex(m_own), m_own->size() - begin});
+}
 
+void LevelListModel::addStored(std::shared_ptr<const std::string> store, std::size_t begin,
+                               std::size_t size) {
+    insert({begin, storeIndex(std::move(store)), size});
+}
+
+std::uint64_t LevelListModel::storeIndex(std::shared_ptr<const std::string> store) {
+    // An entry goes nearly always to the store the entry before it went to.
+    for (std::size_t i = m_stores.size(); i > 0; --i) {
+        if (m_stores[i - 1] == store)
+            return i - 1;
+        if (m_stores.size() - i >= 4)
+            break;
+    }
+    m_stores.push_back(std::move(store));
+    return m_stores.size() - 1;
+}
+
+void LevelListModel::insert(const Entry &added) {
     std::size_t block = m_blocks.size() - 1;
     std::size_t place = m_blocks[block].size();
     if (m_order == Order::Sorted && m_count > 0) {
@@ -146,7 +168,8 @@ void LevelListModel::add(const QString &text) {
 }
 
 void LevelListModel::clear() {
-    m_bytes = std::string();
+    m_stores = std::vector<std::shared_ptr<const std::string>>();
+    m_own.reset();
     m_blocks.assign(1, Block());
     m_firstRows.assign(1, 0);
     m_count = 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,17 @@ public:
     bool contains(QStringView address);
     // The text, decoded afresh from its bytes.
     QString text() const;
+
+    // The level lists hold the addresses listed in the seen-lists' bytes, by their place:
+    // the bytes appended stay where they are until reset(), which starts a new store, and
+    // the old one lives on while a list holds it.
+    struct Place {
+        std::size_t begin;
+        std::size_t size;
+    };
+    std::shared_ptr<const std::string> store() const { return m_store; }
+    // Where the last append put its address in store(), when that address is `address`.
+    std::optional<Place> lastAppended(QStringView address);
 
     // The positions of a segment's suffixes in their sorted order, three bytes each.
     class Suffixes {
@@ -109,7 +121,8 @@ private:
 
     std::size_t m_directBytes;
     Merges m_merges;
-    std::string m_bytes;
+    std::shared_ptr<std::string> m_store = std::make_shared<std::string>();
+    std::optional<Place> m_lastAppended;
     std::vector<Segment> m_segments;
     Merge m_merge{};
     // Where each address added starts, by its hash: an open-addressed table, half empty,
