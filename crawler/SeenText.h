@@ -15,14 +15,15 @@
 // when it occurs anywhere in the text, commas included, so "a/b" is seen once "a/bc" has
 // been added, and "b,c" once "a,b" and then "c" have.
 //
-// The text is kept once, as bytes (AddressBytes.h): one byte for most characters, and a run
-// of code units occurs in the text exactly when its bytes occur in the bytes. The bytes are cut
-// into consecutive segments of growing size, each with a suffix array of its own: a test searches
-// every segment's array and, directly, the bytes around each border between two segments, where an
-// occurrence may straddle both. That costs the address's length times the logarithm of the text's,
-// at four bytes per character of text. New text first lands in a segment that is searched directly;
-// small segments are merged in place, large merges are sorted on a worker thread while the old
-// segments go on answering, so no test holds its caller for long.
+// The text is kept once, as bytes (AddressBytes.h): one byte for most characters, and a
+// run of code units occurs in the text exactly when its bytes occur in the bytes. The bytes
+// are cut into consecutive segments of growing size, each with a suffix array of its own: a
+// test searches every segment's array and, directly, the bytes around each border between
+// two segments, where an occurrence may straddle both. That costs the address's length
+// times the logarithm of the text's, at four bytes per character of text. New text first
+// lands in a segment that is searched directly; small segments are merged in place, large
+// merges are sorted on a worker thread while the old segments go on answering, so no test
+// holds its caller for long.
 //
 // Most tests are answered before any segment is searched: an address added before is found
 // by its hash (and its bytes compared), and one that holds eight bytes in a row that occur
