@@ -42,7 +42,7 @@ QVariant ShownEntries::data(const QModelIndex &index, int role) const {
     // Until the next catchUp() a row may be gone from the model.
     if (!index.isValid() || index.row() >= m_entries.count())
         return {};
-    const QString &entry = m_entries.at(index.row());
+    const QString entry = m_entries.at(index.row());
     if (role == Qt::DisplayRole)
         return entry;
     // What a screen reader says is cut short as what is drawn.

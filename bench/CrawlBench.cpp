@@ -10,7 +10,8 @@
 //     --no-floor     skips the floor (run.sh measures it with wrk instead)
 //   corvane-bench steps URL DIR        crawls URL with the real window, then presses Build
 //                                      Sitemap, Hide, Show, Export (into DIR) and New, and
-//                                      prints one line of figures for each step
+//                                      prints one line of figures for each step, after one
+//                                      with the memory the window starts with
 
 #include "DesktopOpener.h"
 #include "FileSystem.h"
@@ -96,6 +97,27 @@ class NoMessages final : public MessageBox {
 public:
     void show(const QString &) override {}
 };
+
+// The program's resident memory now and at its peak so far, in MiB (from /proc).
+struct Memory {
+    double rssMib = 0;
+    double peakMib = 0;
+};
+
+Memory memory() {
+    Memory result;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return result;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        const auto kib = [&line] { return line.mid(6).trimmed().split(' ').value(0).toDouble(); };
+        if (line.startsWith("VmRSS:"))
+            result.rssMib = kib() / 1024.0;
+        else if (line.startsWith("VmHWM:"))
+            result.peakMib = kib() / 1024.0;
+    }
+    return result;
+}
 
 double cpuSeconds() {
     rusage usage{};
@@ -249,7 +271,8 @@ private:
 };
 
 // Each step of a big crawl as a user takes it: the CPU it keeps the program busy, its own
-// repaints and layouts after the handler included, and the longest the window waits.
+// repaints and layouts after the handler included, the longest the window waits, and the
+// program's resident memory after it and at its peak so far.
 int steps(const QString &start, const QString &exportDirectory) {
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
     DiskFileSystem files;
@@ -259,6 +282,8 @@ int steps(const QString &start, const QString &exportDirectory) {
     window.show();
     QTest::qWait(200);
     window.findChild<QLineEdit *>(QStringLiteral("txtURL"))->setText(start);
+    const Memory before = memory();
+    std::printf("step=start rss_mib=%.1f peak_mib=%.1f\n", before.rssMib, before.peakMib);
     GapWatch gaps;
     const auto step = [&](const char *name, const char *button) {
         const double cpuBefore = cpuSeconds();
@@ -270,15 +295,19 @@ int steps(const QString &start, const QString &exportDirectory) {
         // What the step leaves to do (repaints, layouts) comes in the next turns.
         QTest::qWait(500);
         const double gapMs = gaps.stopMs();
-        std::printf("step=%s busy_ms=%.1f handler_ms=%.1f worst_pump_gap_ms=%.1f", name,
-                    1000.0 * (cpuSeconds() - cpuBefore), handlerMs, gapMs);
+        const Memory after = memory();
+        std::printf("step=%s busy_ms=%.1f handler_ms=%.1f worst_pump_gap_ms=%.1f rss_mib=%.1f "
+                    "peak_mib=%.1f",
+                    name, 1000.0 * (cpuSeconds() - cpuBefore), handlerMs, gapMs, after.rssMib,
+                    after.peakMib);
         return 1000.0 * (cpuSeconds() - cpuBefore);
     };
     const double crawlMs = step("crawl", "cmdGo");
     const double links =
         window.findChild<QLabel *>(QStringLiteral("lblInternalLinks"))->text().toDouble() +
         window.findChild<QLabel *>(QStringLiteral("lblExternalLinks"))->text().toDouble();
-    std::printf(" links=%.0f us_per_link=%.2f\n", links, 1000.0 * crawlMs / links);
+    std::printf(" links=%.0f us_per_link=%.2f bytes_per_link=%.0f\n", links,
+                1000.0 * crawlMs / links, (memory().peakMib - before.rssMib) * 1048576.0 / links);
     for (const auto &[name, button] : {std::pair{"build", "cmdBuild"},
                                        {"hide", "cmdBuild"},
                                        {"show", "cmdBuild"},

@@ -21,13 +21,16 @@
 #          one 2 MiB link and a page of 100,000 nested div elements: the longest wait for a
 #          turn of the event queue and the time the page takes.
 # extract  The link extractor's throughput against gumbo's on the Python docs' pages.
-# big      A site whose level-4 page links 100,000 distinct internal addresses of about 60
-#          characters (BENCH_BIG_LINKS sets how many): for each step a user takes (the crawl,
-#          Build Sitemap, Hide, Show, Export, New) the CPU milliseconds it keeps the program
-#          busy (its repaints and layouts after the handler included), the milliseconds its
-#          handler takes, and the window's longest wait for a turn of its event queue (the
-#          display server's share included); the crawl's CPU microseconds per filed link; the
-#          files Export wrote.
+# big      Two sites: one whose level-4 page links 100,000 distinct internal addresses of
+#          about 60 characters, and one of 1,000 level-4 pages linking 1,000 such addresses
+#          each (BENCH_BIG_SITES="LINKSxPAGES ...", default "100000x1 1000x1000";
+#          BENCH_BIG_LINKS=N alone means "Nx1"): for each step a user takes (the crawl, Build
+#          Sitemap, Hide, Show, Export, New) the CPU milliseconds it keeps the program busy
+#          (its repaints and layouts after the handler included), the milliseconds its handler
+#          takes, the window's longest wait for a turn of its event queue (the display
+#          server's share included), and the resident memory after the step and at its peak
+#          so far; the crawl's CPU microseconds per filed link and bytes per filed link at its
+#          peak; the files Export wrote.
 #
 # The window runs as on a user's desktop: under Xvfb, on Qt's X11 platform.
 # BENCH_PLATFORM=offscreen runs it on Qt's offscreen platform instead, which leaves out most
@@ -344,41 +347,65 @@ if has_part hostile; then
 fi
 
 if has_part big; then
-    big_links=${BENCH_BIG_LINKS:-100000}
-    big="$out/big-$big_links"
-    [ -f "$big/l4.html" ] || {
-        mkdir -p "$big"
-        # index.html links l0.html, which links l1.html, and so on to l4.html: six pages.
-        for page in index 0 1 2 3; do
-            name=$([ "$page" = index ] && echo index || echo "l$page")
-            next=$([ "$page" = index ] && echo 0 || echo $((page + 1)))
-            printf '<!DOCTYPE html><html><head><title>%s</title></head><body><a href="/l%s.html">next</a></body></html>\n' \
-                "$name" "$next" >"$big/$name.html"
+    # Each site LINKSxPAGES: a chain of pages down to PAGES level-4 pages, each linking LINKS
+    # distinct internal addresses of about 60 characters.
+    big_sites=${BENCH_BIG_SITES:-${BENCH_BIG_LINKS:+${BENCH_BIG_LINKS}x1}}
+    big_sites=${big_sites:-100000x1 1000x1000}
+    for big_site in $big_sites; do
+        big_links=${big_site%x*}
+        big_pages=${big_site#*x}
+        big="$out/big-$big_site"
+        [ -f "$big/done" ] || {
+            rm -rf "$big"
+            mkdir -p "$big"
+            # index.html links l0.html, which links l1.html, and so on to l3.html, which links
+            # the level-4 pages l4-0000.html, l4-0001.html, ...
+            for page in index 0 1 2; do
+                name=$([ "$page" = index ] && echo index || echo "l$page")
+                next=$([ "$page" = index ] && echo 0 || echo $((page + 1)))
+                printf '<!DOCTYPE html><html><head><title>%s</title></head><body><a href="/l%s.html">next</a></body></html>\n' \
+                    "$name" "$next" >"$big/$name.html"
+            done
+            awk -v pages="$big_pages" -v n="$big_links" -v dir="$big" 'BEGIN {
+                index_page = dir "/l3.html"
+                print "<!DOCTYPE html>\n<html><head><title>l3</title></head><body>" >index_page
+                for (p = 0; p < pages; p++) {
+                    printf "<a href=\"/l4-%04d.html\">part</a>\n", p >index_page
+                    file = sprintf("%s/l4-%04d.html", dir, p)
+                    print "<!DOCTYPE html>\n<html><head><title>catalogue</title></head><body>" >file
+                    for (i = 0; i < n; i++)
+                        printf "<a href=\"/catalogue/section-%03d/item-%07d.html\">item</a>\n",
+                            i % 1000, p * n + i >file
+                    print "</body></html>" >file
+                    close(file)
+                }
+                print "</body></html>" >index_page }'
+            touch "$big/done"
+        }
+        serve "$big"
+        echo "== big site: $big_pages level-4 page(s) linking $big_links internal addresses each (no delay)"
+        printf '%-16s %-8s %-9s %-11s %-13s %-8s %-9s\n' build step cpu-ms handler-ms \
+            worst-gap-ms rss-MiB peak-MiB
+        for build in "${builds[@]}"; do
+            rm -rf "$out/big-export"
+            mkdir -p "$out/big-export"
+            figures=$("${binary[$build]}" steps "http://127.0.0.1:$port/" "$out/big-export")
+            while read -r line; do
+                printf '%-16s %-8s %-9s %-11s %-13s %-8s %-9s\n' "corvane $build" \
+                    "$(field "$line" step)" "$(field "$line" busy_ms)" \
+                    "$(field "$line" handler_ms)" "$(field "$line" worst_pump_gap_ms)" \
+                    "$(field "$line" rss_mib)" "$(field "$line" peak_mib)"
+            done <<<"$figures"
+            crawl_line=$(echo "$figures" | grep '^step=crawl ')
+            echo "corvane $build: $(field "$crawl_line" links) links filed," \
+                "$(field "$crawl_line" us_per_link) us of CPU per link in the crawl," \
+                "$(field "$crawl_line" bytes_per_link) bytes per link at the crawl's peak" \
+                "(over the memory before it); Export wrote: $(cd "$out/big-export" && ls | wc -l)" \
+                "files ($(cd "$out/big-export" && ls | head -n 3 | tr '\n' ' ')...)"
         done
-        awk -v n="$big_links" 'BEGIN {
-            print "<!DOCTYPE html>\n<html><head><title>catalogue</title></head><body>"
-            for (i = 0; i < n; i++)
-                printf "<a href=\"/catalogue/section-%03d/item-%07d.html\">item</a>\n", i % 1000, i
-            print "</body></html>" }' >"$big/l4.html"
-    }
-    serve "$big"
-    echo "== big site: a level-4 page linking $big_links internal addresses (no delay)"
-    printf '%-16s %-8s %-9s %-11s %-13s\n' build step cpu-ms handler-ms worst-gap-ms
-    for build in "${builds[@]}"; do
-        rm -rf "$out/big-export"
-        mkdir -p "$out/big-export"
-        figures=$("${binary[$build]}" steps "http://127.0.0.1:$port/" "$out/big-export")
-        while read -r line; do
-            printf '%-16s %-8s %-9s %-11s %-13s\n' "corvane $build" "$(field "$line" step)" \
-                "$(field "$line" busy_ms)" "$(field "$line" handler_ms)" \
-                "$(field "$line" worst_pump_gap_ms)"
-        done <<<"$figures"
-        echo "corvane $build: $(field "$figures" links) links filed," \
-            "$(field "$figures" us_per_link) us of CPU per link in the crawl;" \
-            "Export wrote: $(cd "$out/big-export" && ls | tr '\n' ' ')"
+        stop_nginx
+        echo
     done
-    stop_nginx
-    echo
 fi
 
 if has_part extract; then

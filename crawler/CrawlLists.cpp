@@ -36,7 +36,13 @@ SeenText &CrawlLists::seen(Side side) {
 }
 
 void CrawlLists::addLink(Side side, int level, const QString &address) {
-    list(side, level).add(address);
+    // The harvest lists what it has just remembered: the list then holds the seen-list's
+    // bytes of the address, not bytes of its own.
+    SeenText &remembered = seen(side);
+    if (const std::optional<SeenText::Place> place = remembered.lastAppended(address))
+        list(side, level).addStored(remembered.store(), place->begin, place->size);
+    else
+        list(side, level).add(address);
 }
 
 int CrawlLists::linkCount(int level) const {

@@ -1,5 +1,7 @@
 #include "LevelListModel.h"
 
+#include "AddressBytes.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -23,6 +25,33 @@ bool lessIgnoringCase(QStringView a, QStringView b) {
     return a.mid(same).compare(b.mid(same), Qt::CaseInsensitive) < 0;
 }
 
+// lessIgnoringCase on the texts whose bytes (AddressBytes.h) are `a` and `b`. The run of
+// identical bytes the two start with holds identical code units; from a byte that is ASCII
+// in both on, bytes and code units line up, and an ASCII letter folds to its lower case.
+// Only where a text goes on beyond ASCII before the two differ are they decoded.
+bool bytesLessIgnoringCase(std::string_view a, std::string_view b) {
+    const std::size_t limit = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    for (; i + 8 <= limit; i += 8) {
+        if (std::memcmp(a.data() + i, b.data() + i, 8) != 0)
+            break;
+    }
+    while (i < limit && a[i] == b[i])
+        ++i;
+    const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    for (;; ++i) {
+        if (i == a.size() || i == b.size())
+            return i == a.size() && i < b.size();
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if ((x | y) >= 0x80)
+            break;
+        if (fold(x) != fold(y))
+            return fold(x) < fold(y);
+    }
+    return lessIgnoringCase(addressFromBytes(a), addressFromBytes(b));
+}
+
 } // namespace
 
 QString LevelListModel::shortened(const QString &entry) {
@@ -38,7 +67,7 @@ QString LevelListModel::shortened(const QString &entry) {
 namespace {
 
 // A block is split in two when it grows past this many entries.
-constexpr qsizetype blockLimit = 512;
+constexpr std::size_t blockLimit = 512;
 
 } // namespace
 
@@ -54,40 +83,79 @@ std::size_t LevelListModel::blockOf(int index) const {
                        m_firstRows.cbegin() - 1);
 }
 
-const QString &LevelListModel::at(int index) const {
+const LevelListModel::Entry &LevelListModel::entryAt(int index) const {
     const std::size_t block = blockOf(index);
-    return m_blocks[block].at(index - m_firstRows[block]);
+    return m_blocks[block][std::size_t(index - m_firstRows[block])];
+}
+
+QString LevelListModel::at(int index) const {
+    return addressFromBytes(bytesOf(entryAt(index)));
 }
 
 QStringList LevelListModel::entries() const {
     QStringList result;
     result.reserve(m_count);
-    for (const QStringList &block : m_blocks)
-        result.append(block);
+    for (const Block &block : m_blocks)
+        for (const Entry &entry : block)
+            result.append(addressFromBytes(bytesOf(entry)));
     return result;
 }
 
 void LevelListModel::add(const QString &text) {
+    // The list's own stores are of a fixed size (or one address's), filled in turn.
+    constexpr std::size_t ownStoreBytes = 64 * 1024;
+    const std::size_t most = 3 * std::size_t(text.size());
+    if (!m_own || m_own->size() + most > m_own->capacity()) {
+        m_own = std::make_shared<std::string>();
+        m_own->reserve(std::max(ownStoreBytes, most));
+    }
+    const std::size_t begin = m_own->size();
+    appendAddressBytes(text, *m_own);
+    insert({begin, storeIndex(m_own), m_own->size() - begin});
+}
+
+void LevelListModel::addStored(std::shared_ptr<const std::string> store, std::size_t begin,
+                               std::size_t size) {
+    insert({begin, storeIndex(std::move(store)), size});
+}
+
+std::uint64_t LevelListModel::storeIndex(std::shared_ptr<const std::string> store) {
+    // An entry goes nearly always to the store the entry before it went to.
+    for (std::size_t i = m_stores.size(); i > 0; --i) {
+        if (m_stores[i - 1] == store)
+            return i - 1;
+        if (m_stores.size() - i >= 4)
+            break;
+    }
+    m_stores.push_back(std::move(store));
+    return m_stores.size() - 1;
+}
+
+void LevelListModel::insert(const Entry &added) {
     std::size_t block = m_blocks.size() - 1;
-    qsizetype place = m_blocks[block].size();
+    std::size_t place = m_blocks[block].size();
     if (m_order == Order::Sorted && m_count > 0) {
-        const auto less = [](const QString &a, const QString &b) { return lessIgnoringCase(a, b); };
+        const std::string_view bytes = bytesOf(added);
+        const auto less = [this](std::string_view a, const Entry &b) {
+            return bytesLessIgnoringCase(a, bytesOf(b));
+        };
         // The first block whose last entry sorts after the text holds its place.
         const auto after = std::upper_bound(
-            m_blocks.cbegin(), m_blocks.cend(), text,
-            [&less](const QString &a, const QStringList &b) { return less(a, b.last()); });
+            m_blocks.cbegin(), m_blocks.cend(), bytes,
+            [&less](std::string_view a, const Block &b) { return less(a, b.back()); });
         if (after != m_blocks.cend()) {
             block = std::size_t(after - m_blocks.cbegin());
-            place = std::upper_bound(after->cbegin(), after->cend(), text, less) - after->cbegin();
+            place = std::size_t(std::upper_bound(after->cbegin(), after->cend(), bytes, less) -
+                                after->cbegin());
         }
     }
-    QStringList &entries = m_blocks[block];
-    entries.insert(place, text);
+    Block &entries = m_blocks[block];
+    entries.insert(entries.begin() + std::ptrdiff_t(place), added);
     const int row = m_firstRows[block] + int(place);
     for (std::size_t next = block + 1; next < m_firstRows.size(); ++next)
         ++m_firstRows[next];
     if (entries.size() > blockLimit) {
-        QStringList back = entries.sliced(blockLimit / 2);
+        Block back(entries.begin() + blockLimit / 2, entries.end());
         entries.resize(blockLimit / 2);
         m_blocks.insert(m_blocks.begin() + std::ptrdiff_t(block) + 1, std::move(back));
         m_firstRows.insert(m_firstRows.begin() + std::ptrdiff_t(block) + 1,
@@ -100,7 +168,9 @@ void LevelListModel::add(const QString &text) {
 }
 
 void LevelListModel::clear() {
-    m_blocks.assign(1, QStringList());
+    m_stores = std::vector<std::shared_ptr<const std::string>>();
+    m_own.reset();
+    m_blocks.assign(1, Block());
     m_firstRows.assign(1, 0);
     m_count = 0;
     ++m_generation;

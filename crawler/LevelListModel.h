@@ -3,6 +3,10 @@
 #include <QObject>
 #include <QStringList>
 
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 // The entries of one level list and its selection, without a face: the window's list boxes
@@ -11,9 +15,12 @@
 // them); an unsorted one keeps the order of adding. At most one entry is selected, and it
 // stays selected as entries are inserted before it. Lives on one thread.
 //
-// A list grows to hundreds of thousands of entries during a crawl, in any order: it is kept
-// in blocks of a few hundred entries, so that an insertion moves a block's entries and not
-// the list's, and finding an entry by its row looks through the blocks' first rows.
+// A list grows to a million entries during a crawl, in any order. Each entry's text is held
+// once, as bytes (AddressBytes.h): in the seen-list that remembered it when the crawl adds
+// it (addStored), in stores of the list's own otherwise; an entry is its place there, and
+// its text is made afresh where it is read. The entries are kept in blocks of a few hundred,
+// so that an insertion moves a block's entries and not the list's, and finding an entry by
+// its row looks through the blocks' first rows.
 class LevelListModel final : public QObject {
     Q_OBJECT
 public:
@@ -21,11 +28,14 @@ public:
     explicit LevelListModel(Order order, QObject *parent = nullptr);
 
     void add(const QString &text);
+    // Adds the text whose bytes stand at `begin` in `store`, as add() would. The list keeps
+    // `store` while it holds the entry; bytes once there must stay as they are.
+    void addStored(std::shared_ptr<const std::string> store, std::size_t begin, std::size_t size);
     // Removes every entry; none is selected afterwards.
     void clear();
     int count() const { return m_count; }
     // REQUIRES: 0 <= index < count().
-    const QString &at(int index) const;
+    QString at(int index) const;
     // Every entry in the list's order, for writing the list out.
     QStringList entries() const;
     // Raised by each clear(), so that a face can tell a list emptied and filled again from
@@ -55,12 +65,34 @@ Q_SIGNALS:
     void selectionMoved(int row);
 
 private:
+    // Where an entry's bytes stand: in m_stores[store], from `begin` on. A list's own stores
+    // hold 64 KiB at least, and a seen-list starts one store per crawl, so 2^24 stores of up
+    // to 2^40 bytes are more than memory holds.
+    struct Entry {
+        std::uint64_t begin : 40;
+        std::uint64_t store : 24;
+        std::uint64_t size;
+    };
+    using Block = std::vector<Entry>;
+
+    // Files `added` in its place.
+    void insert(const Entry &added);
+    // The index of `store` in m_stores, which takes it in when new.
+    std::uint64_t storeIndex(std::shared_ptr<const std::string> store);
     // The block holding row `index`, 0 <= index < count().
     std::size_t blockOf(int index) const;
+    std::string_view bytesOf(const Entry &entry) const {
+        return std::string_view(*m_stores[entry.store]).substr(entry.begin, entry.size);
+    }
+    const Entry &entryAt(int index) const;
 
     Order m_order;
+    // Every store an entry stands in. The list's own are filled no further than the room
+    // they were made with, so their bytes never move.
+    std::vector<std::shared_ptr<const std::string>> m_stores;
+    std::shared_ptr<std::string> m_own;
     // Never empty; only the last block may be, and only while the list is.
-    std::vector<QStringList> m_blocks;
+    std::vector<Block> m_blocks;
     // The row of each block's first entry.
     std::vector<int> m_firstRows;
     int m_count = 0;

@@ -1,5 +1,7 @@
 #include "SeenText.h"
 
+#include "AddressBytes.h"
+
 #include <divsufsort.h>
 
 #include <algorithm>
@@ -20,41 +22,6 @@ constexpr std::size_t fanOut = 8;
 // reach the limit with a small direct size.
 std::size_t largestSegment(std::size_t directBytes) {
     return std::min(std::size_t(8) << 20, directBytes * 2048);
-}
-
-void encode(QStringView text, std::string &bytes) {
-    const char16_t *units = text.utf16();
-    const std::size_t length = std::size_t(text.size());
-    const std::size_t at = bytes.size();
-    // Addresses are nearly always ASCII: one pass tells, one narrows (both vectorised).
-    char16_t any = 0;
-    for (std::size_t i = 0; i < length; ++i)
-        any |= units[i];
-    if (any < 0x80) {
-        bytes.resize(at + length);
-        char *out = bytes.data() + at;
-        for (std::size_t i = 0; i < length; ++i)
-            out[i] = char(units[i]);
-        return;
-    }
-    std::size_t size = 0;
-    for (std::size_t i = 0; i < length; ++i)
-        size += units[i] < 0x80 ? 1 : units[i] < 0x800 ? 2 : 3;
-    bytes.resize(at + size);
-    char *out = bytes.data() + at;
-    for (std::size_t i = 0; i < length; ++i) {
-        const char16_t unit = units[i];
-        if (unit < 0x80) {
-            *out++ = char(unit);
-        } else if (unit < 0x800) {
-            *out++ = char(0xC0 | (unit >> 6));
-            *out++ = char(0x80 | (unit & 0x3F));
-        } else {
-            *out++ = char(0xE0 | (unit >> 12));
-            *out++ = char(0x80 | ((unit >> 6) & 0x3F));
-            *out++ = char(0x80 | (unit & 0x3F));
-        }
-    }
 }
 
 // The text grows by a quarter at a time, not double: it is most of what a long list costs.
@@ -156,21 +123,23 @@ SeenText::~SeenText() {
 
 void SeenText::reset(QStringView text) {
     finishMerge(true);
-    m_bytes = std::string();
+    // A new store: the old one lives on while a level list holds addresses in it.
+    m_store = std::make_shared<std::string>();
+    m_lastAppended.reset();
     m_segments = std::vector<Segment>();
     m_added = std::vector<Added>();
     m_addedCount = 0;
     m_runs = std::vector<std::uint64_t>();
     m_runBits = 0;
-    encode(text, m_bytes);
-    if (!m_bytes.empty())
-        m_segments.push_back({0, m_bytes.size(), {}});
+    appendAddressBytes(text, *m_store);
+    if (!m_store->empty())
+        m_segments.push_back({0, m_store->size(), {}});
     remember(0, 0);
     maintain();
 }
 
 void SeenText::remember(std::size_t begin, std::size_t added) {
-    const std::string_view address = std::string_view(m_bytes).substr(begin);
+    const std::string_view address = std::string_view(*m_store).substr(begin);
     if (2 * (m_addedCount + 1) > m_added.size()) {
         std::vector<Added> old(std::max<std::size_t>(64, 2 * m_added.size()));
         old.swap(m_added);
@@ -192,14 +161,14 @@ void SeenText::remember(std::size_t begin, std::size_t added) {
 
     // The runs that end in the new bytes; all of them again when the bit set grows.
     std::size_t from = added - std::min(added, runBytes - 1);
-    if (m_runBits == 0 || (std::size_t(1) << m_runBits) < 4 * m_bytes.size()) {
+    if (m_runBits == 0 || (std::size_t(1) << m_runBits) < 4 * m_store->size()) {
         m_runBits =
-            std::max(16, int(std::bit_width(8 * std::max<std::size_t>(m_bytes.size(), 1) - 1)));
+            std::max(16, int(std::bit_width(8 * std::max<std::size_t>(m_store->size(), 1) - 1)));
         m_runs.assign((std::size_t(1) << m_runBits) / 64, 0);
         from = 0;
     }
-    for (std::size_t at = from; at + runBytes <= m_bytes.size(); ++at) {
-        const std::uint64_t bit = runHash(m_bytes.data() + at, m_runBits);
+    for (std::size_t at = from; at + runBytes <= m_store->size(); ++at) {
+        const std::uint64_t bit = runHash(m_store->data() + at, m_runBits);
         m_runs[bit / 64] |= std::uint64_t(1) << (bit % 64);
     }
 }
@@ -212,7 +181,7 @@ bool SeenText::addedBefore(std::string_view sought) const {
          slot = (slot + 1) & (m_added.size() - 1)) {
         // Equal bytes at that place are an occurrence, whatever was added there.
         if (m_added[slot].hash == hash &&
-            std::string_view(m_bytes).substr(m_added[slot].begin, sought.size()) == sought)
+            std::string_view(*m_store).substr(m_added[slot].begin, sought.size()) == sought)
             return true;
     }
     return false;
@@ -230,35 +199,46 @@ bool SeenText::mayOccur(std::string_view sought) const {
 }
 
 void SeenText::append(QStringView address) {
-    const std::size_t begin = m_bytes.size();
-    makeRoom(m_bytes, 1 + std::size_t(address.size()));
-    m_bytes += ',';
-    encode(address, m_bytes);
+    const std::size_t begin = m_store->size();
+    makeRoom(*m_store, 1 + 3 * std::size_t(address.size()));
+    *m_store += ',';
+    appendAddressBytes(address, *m_store);
+    m_lastAppended = Place{begin + 1, m_store->size() - begin - 1};
     remember(begin + 1, begin);
     const bool direct =
         !m_segments.empty() && m_segments.back().suffixes.empty() && !m_segments.back().merging;
     if (direct)
-        m_segments.back().end = m_bytes.size();
+        m_segments.back().end = m_store->size();
     else
-        m_segments.push_back({begin, m_bytes.size(), {}});
+        m_segments.push_back({begin, m_store->size(), {}});
+}
+
+std::optional<SeenText::Place> SeenText::lastAppended(QStringView address) {
+    if (!m_lastAppended)
+        return std::nullopt;
+    m_sought.clear();
+    appendAddressBytes(address, m_sought);
+    if (std::string_view(*m_store).substr(m_lastAppended->begin, m_lastAppended->size) != m_sought)
+        return std::nullopt;
+    return m_lastAppended;
 }
 
 bool SeenText::contains(QStringView address) {
     // Nothing is found in an empty text, and an empty address in any other.
-    if (m_bytes.empty())
+    if (m_store->empty())
         return false;
     // The encoding goes into a buffer kept from test to test: most addresses are too long
     // for a string's own room, and the crawl tests one per link.
     m_sought.clear();
-    encode(address, m_sought);
+    appendAddressBytes(address, m_sought);
     const std::string &sought = m_sought;
     if (sought.empty() || addedBefore(sought))
         return true;
-    if (sought.size() > m_bytes.size() || !mayOccur(sought))
+    if (sought.size() > m_store->size() || !mayOccur(sought))
         return false;
     // Only a test that needs the segments sorts them: most never do.
     maintain();
-    const std::string_view all(m_bytes);
+    const std::string_view all(*m_store);
     for (std::size_t i = 0; i < m_segments.size(); ++i) {
         if (inSegment(m_segments[i], sought))
             return true;
@@ -275,27 +255,11 @@ bool SeenText::contains(QStringView address) {
 }
 
 QString SeenText::text() const {
-    QString result;
-    result.reserve(qsizetype(m_bytes.size()));
-    for (std::size_t i = 0; i < m_bytes.size();) {
-        const auto lead = std::uint8_t(m_bytes[i]);
-        const auto next = [&](std::size_t at) { return std::uint8_t(m_bytes[at]) & 0x3F; };
-        if (lead < 0x80) {
-            result += QChar(lead);
-            i += 1;
-        } else if (lead < 0xE0) {
-            result += QChar(char16_t(((lead & 0x1F) << 6) | next(i + 1)));
-            i += 2;
-        } else {
-            result += QChar(char16_t(((lead & 0x0F) << 12) | (next(i + 1) << 6) | next(i + 2)));
-            i += 3;
-        }
-    }
-    return result;
+    return addressFromBytes(*m_store);
 }
 
 bool SeenText::inSegment(const Segment &segment, std::string_view sought) const {
-    const char *text = m_bytes.data() + segment.begin;
+    const char *text = m_store->data() + segment.begin;
     const std::size_t size = segment.end - segment.begin;
     if (segment.suffixes.empty())
         return occurs(std::string_view(text, size), sought);
@@ -376,7 +340,7 @@ bool SeenText::merge(std::size_t first, std::size_t last) {
     const std::size_t begin = m_segments[first].begin;
     const std::size_t end = m_segments[last].end;
     if (end - begin <= m_directBytes * inPlaceFactor) {
-        Suffixes suffixes(m_bytes.data() + begin, end - begin);
+        Suffixes suffixes(m_store->data() + begin, end - begin);
         m_segments.erase(m_segments.begin() + std::ptrdiff_t(first + 1),
                          m_segments.begin() + std::ptrdiff_t(last + 1));
         m_segments[first] = {begin, end, std::move(suffixes)};
@@ -388,7 +352,7 @@ bool SeenText::merge(std::size_t first, std::size_t last) {
         m_segments[i].merging = true;
     // The worker sorts a copy: appends may move the text meanwhile.
     m_merge = {begin, end,
-               std::async(std::launch::async, [bytes = m_bytes.substr(begin, end - begin)] {
+               std::async(std::launch::async, [bytes = m_store->substr(begin, end - begin)] {
                    return Suffixes(bytes.data(), bytes.size());
                })};
     if (m_merges == Merges::Awaited)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,16 +15,15 @@
 // when it occurs anywhere in the text, commas included, so "a/b" is seen once "a/bc" has
 // been added, and "b,c" once "a,b" and then "c" have.
 //
-// The text is kept once, as bytes: each UTF-16 code unit encoded on its own the way UTF-8
-// encodes a code point (a surrogate as three bytes of its own), so one byte for most
-// characters, and a run of code units occurs in the text exactly when its bytes occur in
-// the bytes. The bytes are cut into consecutive segments of growing size, each with a
-// suffix array of its own: a test searches every segment's array and, directly, the bytes
-// around each border between two segments, where an occurrence may straddle both. That
-// costs the address's length times the logarithm of the text's, at four bytes per
-// character of text. New text first lands in a segment that is searched directly; small
-// segments are merged in place, large merges are sorted on a worker thread while the old
-// segments go on answering, so no test holds its caller for long.
+// The text is kept once, as bytes (AddressBytes.h): one byte for most characters, and a
+// run of code units occurs in the text exactly when its bytes occur in the bytes. The bytes
+// are cut into consecutive segments of growing size, each with a suffix array of its own: a
+// test searches every segment's array and, directly, the bytes around each border between
+// two segments, where an occurrence may straddle both. That costs the address's length
+// times the logarithm of the text's, at four bytes per character of text. New text first
+// lands in a segment that is searched directly; small segments are merged in place, large
+// merges are sorted on a worker thread while the old segments go on answering, so no test
+// holds its caller for long.
 //
 // Most tests are answered before any segment is searched: an address added before is found
 // by its hash (and its bytes compared), and one that holds eight bytes in a row that occur
@@ -57,6 +57,17 @@ public:
     bool contains(QStringView address);
     // The text, decoded afresh from its bytes.
     QString text() const;
+
+    // The level lists hold the addresses listed in the seen-lists' bytes, by their place:
+    // the bytes appended stay where they are until reset(), which starts a new store, and
+    // the old one lives on while a list holds it.
+    struct Place {
+        std::size_t begin;
+        std::size_t size;
+    };
+    std::shared_ptr<const std::string> store() const { return m_store; }
+    // Where the last append put its address in store(), when that address is `address`.
+    std::optional<Place> lastAppended(QStringView address);
 
     // The positions of a segment's suffixes in their sorted order, three bytes each.
     class Suffixes {
@@ -111,7 +122,8 @@ private:
 
     std::size_t m_directBytes;
     Merges m_merges;
-    std::string m_bytes;
+    std::shared_ptr<std::string> m_store = std::make_shared<std::string>();
+    std::optional<Place> m_lastAppended;
     std::vector<Segment> m_segments;
     Merge m_merge{};
     // Where each address added starts, by its hash: an open-addressed table, half empty,

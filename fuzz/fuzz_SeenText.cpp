@@ -7,8 +7,10 @@
 // in the rest; the length's bytes follow, each one code unit: bytes below 0x80 stand for
 // themselves, the others for units whose encodings take two or three bytes, surrogates
 // included. A piece takes two bytes, its start and its length in the text, and is asked
-// for as it is and with one more unit.
+// for as it is and with one more unit. After each append, the place the index gives the
+// level lists for the address must hold it.
 
+#include "AddressBytes.h"
 #include "SeenText.h"
 #include "TextSearch.h"
 
@@ -71,6 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         } else if (kind == 1) {
             seen.append(argument);
             text += u',' + argument;
+            const std::optional<SeenText::Place> place = seen.lastAppended(argument);
+            const std::string_view bytes(*seen.store());
+            if (!place || addressFromBytes(bytes.substr(place->begin, place->size)) != argument) {
+                std::fprintf(stderr, "seen index places an appended address wrongly\n");
+                std::abort();
+            }
         } else {
             check(seen, text, argument);
         }

@@ -16,7 +16,9 @@ void tst_LevelListModel::keepsOrderAndSelection_data() {
     QTest::addColumn<LevelListModel::Order>("order");
     QTest::addColumn<int>("entries");
 
-    // Enough entries to fill many blocks, in any order, with repeats that differ in case.
+    // Enough entries to fill many blocks, in any order, with repeats that differ in case, some
+    // ending in letters beyond ASCII that fold to others (the Kelvin sign to "k", a Deseret
+    // capital, a surrogate pair, to its small letter) or in a lone surrogate.
     QTest::newRow("sorted, many blocks") << LevelListModel::Order::Sorted << 5000;
     QTest::newRow("sorted, one block") << LevelListModel::Order::Sorted << 40;
     QTest::newRow("as added, many blocks") << LevelListModel::Order::AsAdded << 5000;
@@ -30,8 +32,18 @@ void tst_LevelListModel::keepsOrderAndSelection() {
     QStringList added;
     QRandomGenerator random(7);
     QString selected;
+    const QString tails[] = {QString(),
+                             QStringLiteral("k"),
+                             QStringLiteral("\u212A"),
+                             QStringLiteral("\u00E4"),
+                             QStringLiteral("\u00C4/x"),
+                             QStringLiteral("\U00010400"),
+                             QStringLiteral("\U00010428"),
+                             QString(QChar(0xD801)),
+                             QStringLiteral("\u00E9")};
     for (int i = 0; i < entries; ++i) {
-        QString entry = QStringLiteral("http://s.test/%1").arg(random.bounded(entries / 2));
+        QString entry = QStringLiteral("http://s.test/%1").arg(random.bounded(entries / 2)) +
+                        tails[random.bounded(int(std::size(tails)))];
         if (random.bounded(2))
             entry = entry.toUpper() + QString::number(i);
         list.add(entry);
