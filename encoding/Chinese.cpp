@@ -8,6 +8,9 @@ namespace {
 
 class Gb18030Decoder {
 public:
+    static constexpr bool asciiRunsAsIs = true;
+    bool idle() const { return m_first == 0 && m_second == 0 && m_third == 0; }
+
     Decoded handle(int byte, std::size_t &position) {
         if (byte == EndOfQueue && m_first == 0 && m_second == 0 && m_third == 0)
             return Decoded::finished();

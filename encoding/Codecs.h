@@ -49,11 +49,23 @@ inline void appendUtf8(std::string &out, char32_t c) {
 
 // "Process a queue" with a decoder in error mode "replacement". A handler is called with each
 // byte (then EndOfQueue) and the position after it, which it moves back to restore bytes.
+// A handler whose `asciiRunsAsIs` is true reads an ASCII byte as itself whenever it is
+// `idle()` (holds no lead byte); runs of such bytes are then copied without calling it.
 template <typename Handler>
 void runDecoder(Handler &handler, std::string_view bytes, std::string &out) {
     const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
     std::size_t position = 0;
+    out.reserve(out.size() + bytes.size());
     for (;;) {
+        if constexpr (Handler::asciiRunsAsIs) {
+            if (handler.idle()) {
+                std::size_t run = position;
+                while (run < bytes.size() && data[run] < 0x80)
+                    ++run;
+                out.append(bytes.data() + position, run - position);
+                position = run;
+            }
+        }
         const int byte = position < bytes.size() ? data[position++] : EndOfQueue;
         const Decoded result = handler.handle(byte, position);
         switch (result.kind) {

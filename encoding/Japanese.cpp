@@ -7,6 +7,9 @@ namespace {
 
 class EucJpDecoder {
 public:
+    static constexpr bool asciiRunsAsIs = true;
+    bool idle() const { return m_lead == 0; }
+
     Decoded handle(int byte, std::size_t &position) {
         if (byte == EndOfQueue && m_lead != 0) {
             m_lead = 0;
@@ -54,6 +57,9 @@ private:
 
 class Iso2022JpDecoder {
 public:
+    static constexpr bool asciiRunsAsIs = false;
+    bool idle() const { return false; }
+
     enum class State : std::uint8_t {
         Ascii,
         Roman,
@@ -185,6 +191,9 @@ private:
 
 class ShiftJisDecoder {
 public:
+    static constexpr bool asciiRunsAsIs = true;
+    bool idle() const { return m_lead == 0; }
+
     Decoded handle(int byte, std::size_t &position) {
         if (byte == EndOfQueue && m_lead != 0) {
             m_lead = 0;

@@ -8,6 +8,9 @@ namespace {
 
 class EucKrDecoder {
 public:
+    static constexpr bool asciiRunsAsIs = true;
+    bool idle() const { return m_lead == 0; }
+
     Decoded handle(int byte, std::size_t &position) {
         if (byte == EndOfQueue && m_lead != 0) {
             m_lead = 0;

@@ -8,6 +8,9 @@ namespace {
 // input at all is one error.
 class ReplacementDecoder {
 public:
+    static constexpr bool asciiRunsAsIs = false;
+    bool idle() const { return false; }
+
     Decoded handle(int byte, std::size_t &) {
         if (byte == EndOfQueue)
             return Decoded::finished();
@@ -25,6 +28,9 @@ private:
 // The shared UTF-16 decoder. A byte order mark is the caller's business.
 class Utf16Decoder {
 public:
+    static constexpr bool asciiRunsAsIs = false;
+    bool idle() const { return false; }
+
     explicit Utf16Decoder(bool bigEndian)
         : m_bigEndian(bigEndian) {}
 
@@ -69,6 +75,9 @@ private:
 
 class XUserDefinedDecoder {
 public:
+    static constexpr bool asciiRunsAsIs = false;
+    bool idle() const { return false; }
+
     Decoded handle(int byte, std::size_t &) {
         if (byte == EndOfQueue)
             return Decoded::finished();

@@ -1,7 +1,12 @@
 // The encoding: UTF-8.
 #include "Codecs.h"
 
+#include <bit>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace encoding {
 namespace detail {
@@ -108,25 +113,64 @@ Encoded encodeUtf8(long item, std::string &out) {
 
 } // namespace detail
 
+namespace {
+
+// The index of the first byte of `word` (read from memory in host order) above 0x7F.
+// REQUIRES: there is one.
+unsigned firstHighByte(std::uint64_t word) {
+    const std::uint64_t high = word & 0x8080808080808080ULL;
+    if constexpr (std::endian::native == std::endian::little)
+        return unsigned(std::countr_zero(high)) / 8;
+    else
+        return unsigned(std::countl_zero(high)) / 8;
+}
+
+// Whether any of the 64 bytes at `p` is above 0x7F.
+bool anyHighByte64(const unsigned char *p) {
+#ifdef __SSE2__
+    const auto at = [p](int k) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * k));
+    };
+    return _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(at(0), at(1)), _mm_or_si128(at(2), at(3))));
+#else
+    std::uint64_t words[8];
+    std::memcpy(words, p, 64);
+    std::uint64_t all = 0;
+    for (const std::uint64_t word : words)
+        all |= word;
+    return all & 0x8080808080808080ULL;
+#endif
+}
+
+} // namespace
+
 std::size_t validUtf8Prefix(std::string_view bytes) {
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const std::size_t size = bytes.size();
     std::size_t i = 0;
-    while (i < size) {
-        // Eight ASCII bytes at a time.
-        if (i + 8 <= size) {
+    for (;;) {
+        // Step over ASCII 64 bytes at a time, then 8, to the next byte above 0x7F.
+        while (i + 64 <= size && !anyHighByte64(p + i))
+            i += 64;
+        bool found = false;
+        while (i + 8 <= size) {
             std::uint64_t word;
             std::memcpy(&word, p + i, 8);
-            if ((word & 0x8080808080808080ULL) == 0) {
-                i += 8;
-                continue;
+            if (word & 0x8080808080808080ULL) {
+                i += firstHighByte(word);
+                found = true;
+                break;
             }
+            i += 8;
         }
+        if (!found) {
+            while (i < size && p[i] < 0x80)
+                ++i;
+            if (i == size)
+                return size;
+        }
+        // One character of two to four bytes.
         const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
         std::size_t length = 0;
         unsigned char low = 0x80;
         unsigned char high = 0xBF;
@@ -158,7 +202,6 @@ std::size_t validUtf8Prefix(std::string_view bytes) {
         }
         i += length;
     }
-    return size;
 }
 
 } // namespace encoding
