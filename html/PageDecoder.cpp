@@ -525,9 +525,8 @@ DecodedPage decodeAs(const QByteArray &body, qsizetype skip, Encoding encoding, 
     return page;
 }
 
-DecodedPage decodeDocument(const QByteArray &body, const QByteArray &contentType, TextForm form) {
-    const std::optional<MimeType> mime =
-        contentType.isEmpty() ? std::nullopt : extractMimeType(contentType);
+DecodedPage decodeDocument(const QByteArray &body, const std::optional<MimeType> &mime,
+                           TextForm form) {
     const bool unknownType =
         !mime || mime->essence == "unknown/unknown" || mime->essence == "application/unknown";
     const bool isXhtml = !unknownType && mime->essence == "application/xhtml+xml";
@@ -568,7 +567,7 @@ DecodedPage decodePage(const QByteArray &body, const QByteArray &contentType, Te
         contentType.isEmpty() ? std::nullopt : extractMimeType(contentType);
     const bool isXml = mime && mime->essence == "application/xhtml+xml";
     // The XML parser reads text, whatever the page's encoding.
-    DecodedPage page = decodeDocument(body, contentType, isXml ? TextForm::Utf16 : form);
+    DecodedPage page = decodeDocument(body, mime, isXml ? TextForm::Utf16 : form);
     if (page.isHtml)
         page.isXml = isXml;
     return page;
