@@ -1,7 +1,7 @@
+#include "Encoding.h"
 #include "PageDecoder.h"
 
 #include <QByteArray>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstdint>
@@ -10,7 +10,7 @@
 
 // Input: a Content-Type value, a NUL byte, then the body (no NUL: no Content-Type, all body).
 // Decodes the page, and checks what holds of every page: one that is not HTML has no text and
-// no encoding; an HTML page names an encoding the converters know; and a body of ASCII alone
+// no encoding; an HTML page names an encoding of the Encoding Standard; and a body of ASCII alone
 // reads as itself in UTF-8 and the windows code pages, unless its label names the replacement
 // encoding.
 
@@ -38,10 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 contentType);
         return 0;
     }
-    require(QStringDecoder(page.encoding.constData()).isValid(), "encoding unknown", contentType);
+    require(encoding::encodingForLabel(page.encoding.toStdString()).has_value(), "encoding unknown",
+            contentType);
     const bool ascii = std::all_of(body.begin(), body.end(), [](char c) { return c >= 0; });
     // A label of the replacement encoding (iso-2022-kr and the like) shows any page as one
-    // replacement character, as browsers do; links are then read as UTF-8.
+    // replacement character, as browsers do.
     const bool replaced = !body.isEmpty() && page.text == QString(QChar::ReplacementCharacter);
     if (ascii && !replaced && (page.encoding == "UTF-8" || page.encoding.startsWith("windows-")))
         require(page.text == QString::fromLatin1(body), "ASCII body read as other text",

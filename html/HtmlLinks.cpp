@@ -1,7 +1,9 @@
 #include "HtmlLinks.h"
 
 #include "LinkScanner.h"
+#include "PageDecoder.h"
 #include "WebUrl.h"
+#include "XhtmlLinks.h"
 
 #include <optional>
 
@@ -11,12 +13,19 @@ QString fromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-} // namespace
-
-QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
-                         const QByteArray &encoding, QDeadlineTimer deadline,
-                         const std::atomic<bool> *stop) {
-    const LinkScan scan = scanLinks(std::string_view(utf8.data(), std::size_t(utf8.size())), stop);
+// extractLinks, and with a `tentative` encoding, the encoding a meta declares instead when it
+// is another one (the links are then empty).
+QStringList readLinks(QByteArrayView utf8, const QString &documentUrl, const QByteArray &encoding,
+                      QDeadlineTimer deadline, const std::atomic<bool> *stop, bool tentative,
+                      QByteArray *changedEncoding) {
+    const LinkScan scan =
+        scanLinks(std::string_view(utf8.data(), std::size_t(utf8.size())), stop,
+                  tentative ? std::string_view(encoding.constData(), std::size_t(encoding.size()))
+                            : std::string_view());
+    if (scan.outcome == LinkScan::Outcome::EncodingChanged) {
+        *changedEncoding = QByteArray::fromStdString(scan.encoding);
+        return {};
+    }
     if (scan.outcome == LinkScan::Outcome::Stopped || deadline.hasExpired())
         return {};
     QStringList hrefs;
@@ -48,4 +57,30 @@ QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
             href = std::move(resolved);
     }
     return hrefs;
+}
+
+} // namespace
+
+QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
+                         const QByteArray &encoding, QDeadlineTimer deadline,
+                         const std::atomic<bool> *stop) {
+    return readLinks(utf8, documentUrl, encoding, deadline, stop, false, nullptr);
+}
+
+std::optional<QStringList> pageLinks(const QByteArray &body, const QByteArray &contentType,
+                                     const QString &documentUrl, QDeadlineTimer deadline,
+                                     const std::atomic<bool> *stop) {
+    DecodedPage page = decodePage(body, contentType, TextForm::Utf8);
+    if (!page.isHtml)
+        return std::nullopt;
+    if (page.isXml)
+        return extractXhtmlLinks(page.text, documentUrl, page.encoding, deadline, stop);
+    QByteArray changed;
+    QStringList links =
+        readLinks(page.utf8, documentUrl, page.encoding, deadline, stop, page.tentative, &changed);
+    if (changed.isEmpty())
+        return links;
+    // The second reading is certain of its encoding, so a page is read twice at most.
+    page = decodePageAs(body, changed, TextForm::Utf8);
+    return readLinks(page.utf8, documentUrl, page.encoding, deadline, stop, false, nullptr);
 }

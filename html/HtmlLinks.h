@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <optional>
 
 // The links of an HTML page given in UTF-8, as a browser's `document.links` reports them: every `a`
 // and `area` element of the HTML namespace that has an href attribute, in tree order (template
@@ -22,3 +23,13 @@ QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
                          const QByteArray &encoding,
                          QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
                          const std::atomic<bool> *stop = nullptr);
+
+// The links of a page as the server sent it: `body` and the Content-Type header's value
+// (empty when none came). Decodes it (decodePage) and reads its links, as extractLinks for
+// HTML and extractXhtmlLinks for XHTML; when a meta that the tree builder meets names another
+// encoding than the one the page was guessed to be in, reads it again in that one, once, as
+// browsers do. nullopt when the body is not HTML.
+std::optional<QStringList>
+pageLinks(const QByteArray &body, const QByteArray &contentType, const QString &documentUrl,
+          QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
+          const std::atomic<bool> *stop = nullptr);

@@ -2,13 +2,14 @@
 
 #include "Scanner.h"
 
-LinkScan scanLinks(std::string_view page, const std::atomic<bool> *stop) {
+LinkScan scanLinks(std::string_view page, const std::atomic<bool> *stop,
+                   std::string_view tentativeEncoding) {
     using namespace linkscan;
     LinkScan out;
     std::vector<HrefRef> pool;
     std::vector<std::int64_t> links;
     {
-        Scanner scanner(page, stop, out);
+        Scanner scanner(page, stop, tentativeEncoding, out);
         scanner.run();
         scanner.take(pool, links);
     }

@@ -20,6 +20,9 @@ struct LinkScan {
         Exact,     // the hrefs are exactly those of the document
         TooCostly, // the markup would cost more than the bound; hrefs hold those read so far
         Stopped,   // `*stop` was set
+        // A meta declared another encoding than the tentative one: the page is to be read
+        // again in `encoding`; hrefs hold nothing of use.
+        EncodingChanged,
     };
     Outcome outcome = Outcome::Exact;
     // The href of every `a` and `area` with one, in tree order, as the attribute's value
@@ -34,6 +37,12 @@ struct LinkScan {
     // readings only where this is false.
     bool gumboDiffers = false;
     std::vector<char> decoded; // backs the views that are not into the page
+    std::string encoding;      // with EncodingChanged: the name of the declared encoding
 };
 
-LinkScan scanLinks(std::string_view page, const std::atomic<bool> *stop = nullptr);
+// `tentativeEncoding` names the encoding the page was decoded in when that was only a guess
+// (the prescan's or the default's), empty when it is certain: then the first meta that the tree
+// builder meets with a charset makes it certain, or, naming another encoding, ends the scan
+// with EncodingChanged, as browsers change the encoding and read the page again.
+LinkScan scanLinks(std::string_view page, const std::atomic<bool> *stop = nullptr,
+                   std::string_view tentativeEncoding = {});

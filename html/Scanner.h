@@ -53,7 +53,18 @@ struct Doctype {
     bool forceQuirks;
 };
 
-enum class AttrKind : std::uint8_t { Other, Href, Type, Encoding, Color, Face, Size };
+enum class AttrKind : std::uint8_t {
+    Other,
+    Href,
+    Type,
+    Encoding,
+    Color,
+    Face,
+    Size,
+    Charset,
+    HttpEquiv,
+    Content,
+};
 
 struct Attr {
     std::uint64_t name;
@@ -103,12 +114,14 @@ enum class Scope { Default, ListItem, Button, Table };
 
 class Scanner {
 public:
-    Scanner(std::string_view page, const std::atomic<bool> *stop, LinkScan &out)
+    Scanner(std::string_view page, const std::atomic<bool> *stop,
+            std::string_view tentativeEncoding, LinkScan &out)
         : m_begin(page.data())
         , m_p(page.data())
         , m_end(page.data() + page.size())
         , m_stopFlag(stop)
         , m_out(out)
+        , m_tentativeEncoding(tentativeEncoding)
         , m_tags(tagTable()) {
         m_budget = 64 * std::uint64_t(page.size()) + 4'000'000;
         m_open.push_back(0);
@@ -218,6 +231,7 @@ private:
     void clearStackBackTo(const TagSet &set);
     void closeCell();
     void rawTextElement(const Token &t, bool rcdata);
+    void metaCharset();
     bool spend(std::uint64_t work) {
         m_work += work;
         if (m_work <= m_budget)
@@ -235,6 +249,8 @@ private:
     const char *m_end;
     const std::atomic<bool> *m_stopFlag;
     LinkScan &m_out;
+    // The encoding the page was read in while it is only a guess; empty once it is certain.
+    std::string_view m_tentativeEncoding;
     const TagTable &m_tags;
     bool m_done = false;
     TextState m_textState = TextState::Data;

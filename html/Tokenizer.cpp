@@ -113,6 +113,9 @@ void Scanner::tag(bool end) {
         ++p;
     }
     m_attrs.clear();
+    // Only a meta's charset, http-equiv and content attributes are looked at.
+    static const std::uint64_t metaName = hashOf("meta");
+    const bool meta = name.h == metaName;
     m_tagNameThenEnd = p < m_end && *p == '>';
     bool selfClosing = false;
     bool repeated = false;
@@ -194,7 +197,10 @@ void Scanner::tag(bool end) {
             AttrKind kind = AttrKind::Other;
             static const std::uint64_t href = hashOf("href"), type = hashOf("type"),
                                        encoding = hashOf("encoding"), color = hashOf("color"),
-                                       face = hashOf("face"), size = hashOf("size");
+                                       face = hashOf("face"), size = hashOf("size"),
+                                       charset = hashOf("charset"),
+                                       httpEquiv = hashOf("http-equiv"),
+                                       content = hashOf("content");
             if (attrName.h == href)
                 kind = AttrKind::Href;
             else if (attrName.h == type)
@@ -207,6 +213,12 @@ void Scanner::tag(bool end) {
                 kind = AttrKind::Face;
             else if (attrName.h == size)
                 kind = AttrKind::Size;
+            else if (meta && attrName.h == charset)
+                kind = AttrKind::Charset;
+            else if (meta && attrName.h == httpEquiv)
+                kind = AttrKind::HttpEquiv;
+            else if (meta && attrName.h == content)
+                kind = AttrKind::Content;
             m_attrs.push_back({attrName.h, kind, value, length});
         }
     }

@@ -1,5 +1,9 @@
 #include "Scanner.h"
 
+#include "CharacterReferences.h"
+#include "Encoding.h"
+#include "PageDecoder.h"
+
 namespace linkscan {
 
 void Scanner::process(Token &t) {
@@ -212,6 +216,8 @@ bool Scanner::inHead(Token &t) {
             insertHtml(t);
             if (!m_done)
                 pop();
+            if (t.tag == Tag::meta && !m_tentativeEncoding.empty())
+                metaCharset();
             return false;
         case Tag::title:
             rawTextElement(t, true);
@@ -270,6 +276,48 @@ bool Scanner::inHead(Token &t) {
     pop(); // the head
     m_mode = Mode::AfterHead;
     return true;
+}
+
+// A meta that the rules for "in head" insert while the page's encoding is a guess: its charset
+// attribute, or else its http-equiv="Content-Type" and content, settle the encoding. The
+// first one that names an encoding makes it certain; when it names another, the scan ends
+// so that the page is read again in that one.
+void Scanner::metaCharset() {
+    // The values with their character references decoded. (Not through attrValue, which the
+    // tokenizer wants inlined where it is hot.)
+    std::vector<char> scratch;
+    const auto value = [&scratch](const Attr &a) {
+        if (!needsDecoding(a.value, a.value + a.length))
+            return std::string_view(a.value, a.length);
+        scratch.clear();
+        decodeText(a.value, a.value + a.length, true, scratch);
+        return std::string_view(scratch.data(), scratch.size());
+    };
+    std::optional<encoding::Encoding> declared;
+    if (const Attr *charset = attr(AttrKind::Charset))
+        declared = encoding::encodingForLabel(value(*charset));
+    const Attr *httpEquiv = attr(AttrKind::HttpEquiv);
+    if (!declared && httpEquiv && equalsNoCase(value(*httpEquiv), "content-type")) {
+        if (const Attr *content = attr(AttrKind::Content)) {
+            const std::string_view text = value(*content);
+            if (const std::optional<QByteArray> name =
+                    encodingFromMetaContent(QByteArrayView(text.data(), qsizetype(text.size()))))
+                declared = encoding::encodingForLabel(name->toStdString());
+        }
+    }
+    if (!declared)
+        return;
+    if (*declared == encoding::Encoding::Utf16Be || *declared == encoding::Encoding::Utf16Le)
+        declared = encoding::Encoding::Utf8;
+    if (*declared == encoding::Encoding::XUserDefined)
+        declared = encoding::Encoding::Windows1252;
+    const std::string_view name = encoding::name(*declared);
+    if (name != m_tentativeEncoding) {
+        m_out.outcome = LinkScan::Outcome::EncodingChanged;
+        m_out.encoding = std::string(name);
+        m_done = true;
+    }
+    m_tentativeEncoding = {};
 }
 
 bool Scanner::inHeadNoscript(Token &t) {

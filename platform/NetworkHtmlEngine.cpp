@@ -3,9 +3,7 @@
 #include "PlainHttp.h"
 
 #include "HtmlLinks.h"
-#include "PageDecoder.h"
 #include "WebUrl.h"
-#include "XhtmlLinks.h"
 
 #include <QFutureWatcher>
 #include <QNetworkAccessManager>
@@ -370,15 +368,7 @@ private:
 
         const auto linksOf = [contentType, finalUrl, end = m_end,
                               stop = m_abandoned](const QByteArray &body) {
-            // A UTF-8 page goes to the link scanner as it came.
-            const DecodedPage page = decodePage(body, contentType, TextForm::Utf8WhenUtf8);
-            if (!page.isHtml)
-                return std::optional<QStringList>();
-            if (page.isXml)
-                return std::optional(
-                    extractXhtmlLinks(page.text, finalUrl, page.encoding, end, stop.get()));
-            const QByteArray utf8 = page.text.isEmpty() ? page.utf8 : page.text.toUtf8();
-            return std::optional(extractLinks(utf8, finalUrl, page.encoding, end, stop.get()));
+            return pageLinks(body, contentType, finalUrl, end, stop.get());
         };
         if (m_body.size() <= m_maxBodyParsedHere) {
             completeParse(linksOf(std::exchange(m_body, {})));

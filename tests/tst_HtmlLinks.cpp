@@ -15,6 +15,8 @@ private Q_SLOTS:
     void scannerAgreesWithTreeBuilder_data();
     void scannerAgreesWithTreeBuilder();
     void deeplyNestedPageIsRead();
+    void pageReadInItsEncoding_data();
+    void pageReadInItsEncoding();
 };
 
 void tst_HtmlLinks::linksAsBrowserReportsThem_data() {
@@ -302,6 +304,75 @@ void tst_HtmlLinks::deeplyNestedPageIsRead() {
     const QByteArray html = QByteArray("<div>").repeated(100'000) + "<a href=/deep>d</a>";
     QCOMPARE(extractLinks(html, QStringLiteral("http://site.test/"), "UTF-8"),
              QStringList{"http://site.test/deep"});
+}
+
+// A page as the server sends it, through the whole reader: its encoding found and decoded, its
+// links' queries written in it (path and fragment in UTF-8), and what it lacks as "&#N;".
+void tst_HtmlLinks::pageReadInItsEncoding_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QStringList>("links");
+
+    const auto a = [](const QByteArray &href) { return "<a href=\"" + href + "\">x</a>"; };
+    const QByteArray html = "text/html";
+    // Past the 1024 bytes that the prescan looks at, in the head.
+    const QByteArray late = "<head><!--" + QByteArray(1100, '-') + "-->";
+
+    QTest::newRow("windows-1251 from the Content-Type")
+        << a("/\xEF?q=\xEF") << html + "; charset=windows-1251"
+        << QStringList{"http://site.test/%D0%BF?q=%EF"};
+    QTest::newRow("Shift_JIS from the prescan, a character it lacks")
+        << "<meta charset=shift_jis>" + a("?q=\x82\xA0&eacute;") << html
+        << QStringList{"http://site.test/dir/page.html?q=%82%A0%26%23233%3B"};
+    QTest::newRow("EUC-KR writes every UHC syllable")
+        << a("?q=\x81"
+             "A")
+        << html + "; charset=euc-kr" << QStringList{"http://site.test/dir/page.html?q=%81A"};
+    QTest::newRow("GBK writes the euro sign as one byte")
+        << a("?q=&euro;&#x10000;") << html + "; charset=gb2312"
+        << QStringList{"http://site.test/dir/page.html?q=%80%26%2365536%3B"};
+    QTest::newRow("gb18030 writes four bytes")
+        << a("?q=&#x10000;") << html + "; charset=gb18030"
+        << QStringList{"http://site.test/dir/page.html?q=%900%810"};
+    QTest::newRow("Big5 leaves out the Hong Kong extensions")
+        << a("?q=\x87\x40") << html + "; charset=big5"
+        << QStringList{"http://site.test/dir/page.html?q=%26%2317392%3B"};
+    QTest::newRow("ISO-2022-JP back to ASCII before what it lacks")
+        << a("?q=\x1B$B$\"\x1B(B&eacute;") << html + "; charset=iso-2022-jp"
+        << QStringList{"http://site.test/dir/page.html?q=%1B$B$%22%1B(B%26%23233%3B"};
+    QTest::newRow("x-user-defined writes its own bytes")
+        << a("?q=\x80") << html + "; charset=x-user-defined"
+        << QStringList{"http://site.test/dir/page.html?q=%80"};
+    QTest::newRow("UTF-16 unpaired surrogate is U+FFFD, query in UTF-8")
+        << QByteArray("\xFF\xFE<\0a\0 \0h\0r\0e\0f\0=\0?\0\x00\xD8x\0>\0", 26) << html
+        << QStringList{"http://site.test/dir/page.html?%EF%BF%BDx"};
+    QTest::newRow("replacement label hides the page")
+        << a("/x") << html + "; charset=iso-2022-kr" << QStringList{};
+    QTest::newRow("late meta reads the page again")
+        << late + "<meta charset=windows-1251></head>" + a("/\xEF") << html
+        << QStringList{"http://site.test/%D0%BF"};
+    QTest::newRow("late meta in http-equiv form")
+        << late + "<meta http-equiv=content-type content='text/html; charset=koi8-r'>" + a("/\xD0")
+        << html << QStringList{"http://site.test/%D0%BF"};
+    QTest::newRow("only the first late meta counts")
+        << late + "<meta charset=windows-1252><meta charset=windows-1251>" + a("/\xEF") << html
+        << QStringList{"http://site.test/%C3%AF"};
+    QTest::newRow("late meta does not override the Content-Type")
+        << late + "<meta charset=windows-1251>" + a("/\xEF") << html + "; charset=windows-1252"
+        << QStringList{"http://site.test/%C3%AF"};
+    QTest::newRow("meta in raw text is no meta")
+        << late + "<title><meta charset=windows-1251></title>" + a("/\xEF") << html
+        << QStringList{"http://site.test/%C3%AF"};
+}
+
+void tst_HtmlLinks::pageReadInItsEncoding() {
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, contentType);
+    QFETCH(QStringList, links);
+    const std::optional<QStringList> read =
+        pageLinks(body, contentType, QStringLiteral("http://site.test/dir/page.html"));
+    QVERIFY(read);
+    QCOMPARE(*read, links);
 }
 
 QTEST_APPLESS_MAIN(tst_HtmlLinks)

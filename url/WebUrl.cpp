@@ -1,8 +1,8 @@
 #include "WebUrl.h"
 
+#include "Encoding.h"
 #include "Host.h"
 
-#include <QStringEncoder>
 #include <QUrl>
 
 #include <algorithm>
@@ -71,84 +71,42 @@ bool isDoubleDotSegment(CodePointView segment) {
 
 // ---- Query encoding ---------------------------------------------------------------------
 
-// The encoding a query is written in, given the page's: UTF-8 (returned as empty) for an
-// unknown name and for UTF-16, which cannot be put in a URL; the labels browsers treat as
-// windows-1252 ("iso-8859-1", "us-ascii" ...) as windows-1252, whose extra characters
-// (the euro sign and the like) Qt's own Latin-1 lacks.
-QByteArray queryOutputEncoding(const QByteArray &pageEncoding) {
-    const QByteArray name = pageEncoding.trimmed().toLower();
-    if (name.isEmpty() || name == "utf-8" || name == "utf8" || name.startsWith("utf-16") ||
-        name == "unicode" || name == "ucs-2" || name == "unicodefeff" || name == "unicodefffe")
-        return {};
-    static const char *const windows1252Labels[] = {
-        "ansi_x3.4-1968", "ascii",           "cp1252",     "cp819",     "csisolatin1",
-        "ibm819",         "iso-8859-1",      "iso-ir-100", "iso8859-1", "iso88591",
-        "iso_8859-1",     "iso_8859-1:1987", "l1",         "latin1",    "us-ascii",
-        "x-cp1252",
-    };
-    for (const char *label : windows1252Labels) {
-        if (name == label)
-            return QByteArrayLiteral("windows-1252");
-    }
-    if (!QStringEncoder(pageEncoding.constData()).isValid())
-        return {};
-    return pageEncoding;
+// The encoding a query is written in, given the name (or a label) of the page's: its output
+// encoding, which is UTF-8 for UTF-16 and replacement; UTF-8 for an unknown name.
+encoding::Encoding queryOutputEncoding(const QByteArray &pageEncoding) {
+    const std::optional<encoding::Encoding> found = encoding::encodingForLabel(
+        std::string_view(pageEncoding.constData(), std::size_t(pageEncoding.size())));
+    return found ? encoding::outputEncoding(*found) : encoding::Encoding::Utf8;
 }
 
-// Writes a query in `encoding` (empty for UTF-8) and percent-encodes the bytes. A character
-// the encoding has no byte for is written as "&#N;", encoded too, just as a browser submits
-// it. Runs of representable characters are encoded in one go so that encodings with shift
-// states (ISO-2022-JP) stay consistent; each character is first tried on its own, since the
-// replacement byte an encoder substitutes cannot be told apart from a real one.
-QString encodeQuery(const CodePoints &query, const QByteArray &encoding, EncodeSet set) {
+// Writes a query in `encoding` and percent-encodes the bytes. A character the encoding has no
+// bytes for is written as "&#N;", encoded too, just as a browser submits it. One encoder
+// writes the whole query, so that ISO-2022-JP's shift states carry over an error.
+QString encodeQuery(const CodePoints &query, encoding::Encoding encoding, EncodeSet set) {
     QString out;
-    const bool allAscii =
-        std::all_of(query.begin(), query.end(), [](char32_t c) { return c < 0x80; });
-    if (encoding.isEmpty() || allAscii) {
+    // ISO-2022-JP refuses even some ASCII controls.
+    const bool asUtf8 =
+        encoding == encoding::Encoding::Utf8 ||
+        (encoding != encoding::Encoding::Iso2022Jp &&
+         std::all_of(query.begin(), query.end(), [](char32_t c) { return c < 0x80; }));
+    if (asUtf8) {
         for (char32_t c : query)
             appendEncoded(out, c, set);
         return out;
     }
-
-    QStringEncoder probe(encoding.constData());
-    QString run;
-    const auto flushRun = [&]() {
-        if (run.isEmpty())
-            return;
-        QStringEncoder encoder(encoding.constData());
-        const QByteArray bytes = encoder(run);
-        for (char byte : bytes)
+    encoding::Encoder encoder(encoding);
+    CodePointView rest = query;
+    std::string bytes;
+    for (;;) {
+        bytes.clear();
+        std::optional<char32_t> error;
+        rest.remove_prefix(encoder.encodeOrFail(rest, bytes, error));
+        for (const char byte : bytes)
             appendPercentEncodedByte(out, uchar(byte), set);
-        run.clear();
-    };
-    const QByteArray name = encoding.toLower();
-    const bool japanese = name == "shift_jis" || name == "euc-jp" || name == "windows-31j";
-    for (char32_t c : query) {
-        if (japanese) {
-            // Browsers write the yen sign and overline of Japanese pages as the bytes that
-            // share ASCII's backslash and tilde, and the minus sign as the full-width hyphen;
-            // ICU's tables have no byte for the first two.
-            if (c == 0x00A5)
-                c = '\\';
-            else if (c == 0x203E)
-                c = '~';
-            else if (c == 0x2212)
-                c = 0xFF0D;
-        }
-        const QString character = QStringView(QChar::fromUcs4(c)).toString();
-        if (c >= 0x80) {
-            probe.resetState();
-            const QByteArray ignored = probe(character);
-            if (probe.hasError()) {
-                flushRun();
-                out += QStringLiteral("%26%23") + QString::number(uint(c)) + QStringLiteral("%3B");
-                continue;
-            }
-        }
-        run += character;
+        if (!error)
+            return out;
+        out += QStringLiteral("%26%23") + QString::number(uint(*error)) + QStringLiteral("%3B");
     }
-    flushRun();
-    return out;
 }
 
 } // namespace
@@ -611,8 +569,8 @@ std::optional<WebUrl> WebUrl::Parser::run() {
             if (c == EndOfInput || c == '#') {
                 const bool pageEncoding =
                     isSpecial() && m_url.m_scheme != u"ws" && m_url.m_scheme != u"wss";
-                const QByteArray encoding =
-                    pageEncoding ? queryOutputEncoding(m_queryEncoding) : QByteArray();
+                const encoding::Encoding encoding =
+                    pageEncoding ? queryOutputEncoding(m_queryEncoding) : encoding::Encoding::Utf8;
                 *m_url.m_query += encodeQuery(
                     buffer, encoding, isSpecial() ? EncodeSet::SpecialQuery : EncodeSet::Query);
                 buffer.clear();

@@ -13,8 +13,8 @@
 class WebUrl {
 public:
     // Parses `input` against `base` (none for an absolute address). `queryEncoding` names the
-    // encoding of the page the address came from, as Qt's QStringEncoder knows it ("UTF-8",
-    // "windows-1252", "Shift_JIS" ...); the query of an http, https, ftp or file address is
+    // encoding of the page the address came from ("UTF-8", "windows-1252", "Shift_JIS" ..., any
+    // of the Encoding Standard's labels); the query of an http, https, ftp or file address is
     // percent-encoded in it, as browsers do (ws, wss and the other schemes always use UTF-8, and
     // so do UTF-16 pages). Empty means UTF-8.
     // Returns nothing when the address is not valid (a browser's URL parser fails on it).
