@@ -50,6 +50,20 @@ QFont windowFont(qreal pointSize, QFont::Weight weight) {
     return font;
 }
 
+// The sitemap as the sitemap box shows it, made a stretch at a time.
+class DocumentText final : public ShownText {
+public:
+    explicit DocumentText(SitemapDocument document)
+        : m_document(std::move(document)) {}
+    qsizetype size() const override { return m_document.size(); }
+    QString mid(qsizetype from, qsizetype length) const override {
+        return m_document.mid(from, length);
+    }
+
+private:
+    SitemapDocument m_document;
+};
+
 QPushButton *button(const QString &text, QWidget *parent) {
     auto *result = new QPushButton(text, parent);
     // Enter and Escape press no button of this window.
@@ -269,7 +283,7 @@ void frmCrawler::showCounts() {
 void frmCrawler::cmdNew_Click() {
     clear();
     txtSitemap->setText(QString());
-    strSitemap.clear();
+    strSitemap = SitemapDocument();
     fraSitemap->hide();
     cmdBuild->setEnabled(false);
     cmdBuild->setText(QStringLiteral("Build Sitemap"));
@@ -296,7 +310,7 @@ void frmCrawler::cmdBuild_Click() {
 void frmCrawler::BuildSitemap(const QString &frequency) {
     strSitemap = ::BuildSitemap(*this, frequency);
     showLists();
-    txtSitemap->setText(strSitemap);
+    txtSitemap->setText(std::make_shared<DocumentText>(strSitemap));
 }
 
 void frmCrawler::cmdExport_Click() {
@@ -333,7 +347,7 @@ void frmCrawler::txtSitemap_KeyUp(int keyCode, int modifiers) {
     constexpr int ctrlOnly = 2;
     if (keyCode != keyA || modifiers != ctrlOnly)
         return;
-    txtSitemap->select(0, txtSitemap->text().size());
+    txtSitemap->select(0, txtSitemap->textSize());
 }
 
 bool frmCrawler::eventFilter(QObject *watched, QEvent *event) {

@@ -46,7 +46,8 @@ public:
     void BuildSitemap(const QString &frequency);
     bool DirExists(const QString &DirName);
     void OpenURL(const QString &URL);
-    const QString &sitemapText() const { return strSitemap; }
+    // The document's text, made whole.
+    QString sitemapText() const { return strSitemap.text(); }
 
     // What the window adds to the lists
     QString startAddress() const override;
@@ -106,5 +107,6 @@ private:
     QPushButton *cmdExport;
     ClickLabel *Label4;
 
-    QString strSitemap;
+    // The document Build made, described; empty after New.
+    SitemapDocument strSitemap;
 };

@@ -206,7 +206,7 @@ int crawl(const Options &options) {
         return 1;
     }
 
-    const QString document = BuildSitemap(view, options.frequency);
+    const SitemapDocument document = BuildSitemap(view, options.frequency);
     QCoreApplication::processEvents();
     if (interruption.signal() != 0)
         return 128 + interruption.signal();

@@ -101,6 +101,32 @@ QStringList LevelListModel::entries() const {
     return result;
 }
 
+class LevelListModel::Frozen final : public FrozenLinks {
+public:
+    Frozen(std::vector<std::shared_ptr<const std::string>> stores, std::vector<Entry> entries)
+        : m_stores(std::move(stores))
+        , m_entries(std::move(entries)) {}
+
+    qsizetype count() const override { return qsizetype(m_entries.size()); }
+    QString at(qsizetype index) const override {
+        const Entry &entry = m_entries[std::size_t(index)];
+        return addressFromBytes(
+            std::string_view(*m_stores[entry.store]).substr(entry.begin, entry.size));
+    }
+
+private:
+    std::vector<std::shared_ptr<const std::string>> m_stores;
+    std::vector<Entry> m_entries;
+};
+
+std::shared_ptr<const FrozenLinks> LevelListModel::freeze() const {
+    std::vector<Entry> entries;
+    entries.reserve(std::size_t(m_count));
+    for (const Block &block : m_blocks)
+        entries.insert(entries.end(), block.cbegin(), block.cend());
+    return std::make_shared<Frozen>(m_stores, std::move(entries));
+}
+
 void LevelListModel::add(const QString &text) {
     // The list's own stores are of a fixed size (or one address's), filled in turn.
     constexpr std::size_t ownStoreBytes = 64 * 1024;

@@ -3,8 +3,8 @@
 #include "FileSystem.h"
 #include "Sitemap.h"
 
-ExportResult ExportSitemap(FileSystem &files, const QString &directory, const QString &document,
-                           SitemapLimits limits) {
+ExportResult ExportSitemap(FileSystem &files, const QString &directory,
+                           const SitemapDocument &document, SitemapLimits limits) {
     QString path = directory;
     if (!path.endsWith(u'/'))
         path += u'/';

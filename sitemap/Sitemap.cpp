@@ -9,102 +9,37 @@
 namespace {
 
 constexpr int levels = 6;
-const std::array<QString, levels> levelPriorities = {
-    QStringLiteral("0.80"), QStringLiteral("0.60"), QStringLiteral("0.50"),
-    QStringLiteral("0.40"), QStringLiteral("0.30"), QStringLiteral("0.20"),
+
+// A list's addresses copied as text.
+class CopiedLinks final : public FrozenLinks {
+public:
+    explicit CopiedLinks(QStringList links)
+        : m_links(std::move(links)) {}
+    qsizetype count() const override { return m_links.size(); }
+    QString at(qsizetype index) const override { return m_links.at(index); }
+
+private:
+    QStringList m_links;
 };
-// Entries of levels 4 and 5 follow the previous entry on its own line.
-constexpr int deepestLevelOnNewLine = 3;
-
-// Element text that keeps the document well-formed whatever the address or frequency holds:
-// "&", "<" and ">" as references (so "&amp;" in an address becomes "&amp;amp;"), and any
-// character XML does not allow (control characters, lone surrogates) as U+FFFD.
-QString escaped(const QString &text) {
-    // Most addresses need nothing escaped: they are shared as they are. The test looks at
-    // every character without stopping early, which the compiler turns into vector code.
-    bool special = false;
-    const QChar *units = text.constData();
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t u = units[i].unicode();
-        special |= u < 0x20 || u >= 0xD800 || u == '&' || u == '<' || u == '>';
-    }
-    if (!special)
-        return text;
-    QString result;
-    result.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        const char16_t u = c.unicode();
-        if (u == '&') {
-            result += QLatin1String("&amp;");
-        } else if (u == '<') {
-            result += QLatin1String("&lt;");
-        } else if (u == '>') {
-            result += QLatin1String("&gt;");
-        } else if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            result += c;
-            result += text.at(++i);
-        } else if ((u < 0x20 && u != 0x9 && u != 0xA && u != 0xD) || c.isSurrogate() ||
-                   u == 0xFFFE || u == 0xFFFF) {
-            result += QChar::ReplacementCharacter;
-        } else {
-            result += c;
-        }
-    }
-    return result;
-}
-
-void appendEntry(QString &document, const QString &address, const QString &priority,
-                 const QString &frequency) {
-    const QString loc = escaped(address);
-    const QStringView pieces[] = {u"<url>\r\n<loc>",
-                                  loc,
-                                  u"</loc>\r\n<priority>",
-                                  priority,
-                                  u"</priority>\r\n<changefreq>",
-                                  frequency,
-                                  u"</changefreq>\r\n</url>"};
-    // One resize and plain copies: a document of a hundred thousand entries is appended to a
-    // million times.
-    qsizetype size = 0;
-    for (const QStringView piece : pieces)
-        size += piece.size();
-    qsizetype at = document.size();
-    document.resize(at + size);
-    QChar *out = document.data();
-    for (const QStringView piece : pieces) {
-        std::copy(piece.begin(), piece.end(), out + at);
-        at += piece.size();
-    }
-}
 
 } // namespace
 
-QString BuildSitemap(SitemapView &view, const QString &frequency) {
-    const QString changeFrequency = escaped(frequency);
-    QString document = QLatin1String("<?xml version='1.0' encoding='UTF-8'?>\r\n"
-                                     "<urlset\r\n"
-                                     "xmlns = 'http://www.sitemaps.org/schemas/sitemap/0.9'\r\n"
-                                     "xmlns:xsi = 'http://www.w3.org/2001/XMLSchema-instance'\r\n"
-                                     "xsi:schemaLocation = "
-                                     "'http://www.sitemaps.org/schemas/sitemap/0.9\r\n"
-                                     "http://www.sitemaps.org/schemas/sitemap/0.9/sitemap.xsd'>"
-                                     "\r\n<!-- created with Corvane ") +
-                       makerHomePage + QLatin1String(" -->\r\n");
-    appendEntry(document, view.startAddress(), QStringLiteral("1.00"), changeFrequency);
-
-    for (int level = 0; level < levels; ++level) {
-        const int count = view.linkCount(level);
-        for (int index = 0; index < count; ++index) {
-            view.selectLink(level, index);
-            if (level <= deepestLevelOnNewLine)
-                document += QStringView(u"\r\n");
-            appendEntry(document, view.selectedLink(level), levelPriorities[level],
-                        changeFrequency);
-        }
+std::shared_ptr<const FrozenLinks> SitemapView::frozenLinks(int level) {
+    QStringList links;
+    const int count = linkCount(level);
+    for (int index = 0; index < count; ++index) {
+        selectLink(level, index);
+        links.append(selectedLink(level));
     }
-    document += QLatin1String("\r\n</urlset>");
-    return document;
+    return std::make_shared<CopiedLinks>(std::move(links));
+}
+
+SitemapDocument BuildSitemap(SitemapView &view, const QString &frequency) {
+    std::array<std::shared_ptr<const FrozenLinks>, levels> lists;
+    for (int level = 0; level < levels; ++level)
+        lists[std::size_t(level)] = view.frozenLinks(level);
+    return SitemapWriter(view.startAddress(), escapedText(frequency), std::move(lists))
+        .everyEntry();
 }
 
 namespace {
@@ -140,7 +75,7 @@ QByteArray sitemapIndex(const QString &root, qsizetype parts) {
                     makerHomePage + QLatin1String(" -->\r\n");
     for (qsizetype part = 1; part <= parts; ++part) {
         index += QLatin1String("<sitemap>\r\n<loc>") +
-                 escaped(root + QStringLiteral("sitemap-%1.xml").arg(part)) +
+                 escapedText(root + QStringLiteral("sitemap-%1.xml").arg(part)) +
                  QLatin1String("</loc>\r\n</sitemap>\r\n");
     }
     return (index + QLatin1String("</sitemapindex>")).toUtf8();
@@ -204,5 +139,45 @@ SitemapSplit SplitSitemap(const QString &document, qsizetype maxUrls, qsizetype 
     close();
     if (split.parts.size() > 1)
         split.index = sitemapIndex(siteRoot(text), split.parts.size());
+    return split;
+}
+
+SitemapSplit SplitSitemap(const SitemapDocument &document, qsizetype maxUrls, qsizetype maxBytes) {
+    if (document.pieceCount() <= 2)
+        return {{document.text().toUtf8()}, {}};
+    // As the split of the text: each part is the head, a run of entries (the first without
+    // the line break before it) and the end. A document within both limits makes one part,
+    // which is then the whole document.
+    const QByteArray head = document.piece(0).toUtf8();
+    const QByteArray tail = document.piece(document.pieceCount() - 1).toUtf8();
+    SitemapSplit split;
+    QByteArray entries;
+    qsizetype urls = 0;
+    const auto close = [&] {
+        QByteArray part;
+        part.reserve(head.size() + entries.size() + tail.size());
+        part += head;
+        part += entries;
+        part += tail;
+        split.parts.append(part);
+    };
+    QByteArray first;
+    for (qsizetype piece = 1; piece + 1 < document.pieceCount(); ++piece) {
+        const QByteArray bytes = document.piece(piece).toUtf8();
+        if (piece == 1)
+            first = bytes;
+        if (urls > 0 && (urls == maxUrls ||
+                         head.size() + entries.size() + bytes.size() + tail.size() > maxBytes)) {
+            close();
+            entries.clear();
+            urls = 0;
+        }
+        entries += urls == 0 && bytes.startsWith("\r\n") ? QByteArrayView(bytes).sliced(2)
+                                                         : QByteArrayView(bytes);
+        ++urls;
+    }
+    close();
+    if (split.parts.size() > 1)
+        split.index = sitemapIndex(siteRoot(first), split.parts.size());
     return split;
 }

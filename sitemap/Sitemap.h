@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "SitemapDocument.h"
+
 // The maker's home page: named in every sitemap and opened by the window's credit label.
 inline const QString makerHomePage = QStringLiteral("http://www.quillon.example/corvane/");
 
@@ -24,12 +26,16 @@ public:
     virtual int linkCount(int level) const = 0;
     virtual bool selectLink(int level, int index) = 0;
     virtual QString selectedLink(int level) const = 0;
+    // The list of `level` as it stands, frozen, with its last entry selected if it has any.
+    // By default each entry is selected in turn and its text copied.
+    virtual std::shared_ptr<const FrozenLinks> frozenLinks(int level);
 };
 
-// The sitemap document of the start address and the internal lists of levels 0 to 5, every
-// entry with `frequency` as its change frequency. Each non-empty list ends with its last
-// entry selected. Lines end in CR LF; the text ends with "</urlset>".
-QString BuildSitemap(SitemapView &view, const QString &frequency);
+// The sitemap document of the start address and the internal lists of levels 0 to 5 as they
+// stand, every entry with `frequency` as its change frequency; described, its text made where
+// it is read. Each non-empty list ends with its last entry selected. Lines end in CR LF; the
+// text ends with "</urlset>".
+SitemapDocument BuildSitemap(SitemapView &view, const QString &frequency);
 
 // A sitemap document cut into parts that each hold at most `maxUrls` entries and `maxBytes`
 // bytes of UTF-8, as complete documents of the same form, with the sitemap index that names
@@ -39,4 +45,7 @@ struct SitemapSplit {
     QList<QByteArray> parts;
     QByteArray index;
 };
+// The split of a document's text, which the split of its description (below) must equal.
 SitemapSplit SplitSitemap(const QString &document, qsizetype maxUrls, qsizetype maxBytes);
+// The same split, made from the document's pieces without its whole text.
+SitemapSplit SplitSitemap(const SitemapDocument &document, qsizetype maxUrls, qsizetype maxBytes);
