@@ -105,17 +105,22 @@ class LevelListModel::Frozen final : public FrozenLinks {
 public:
     Frozen(std::vector<std::shared_ptr<const std::string>> stores, std::vector<Entry> entries)
         : m_stores(std::move(stores))
-        , m_entries(std::move(entries)) {}
+        , m_entries(std::move(entries)) {
+        for (const std::shared_ptr<const std::string> &store : m_stores)
+            m_bytes.push_back(store->data());
+    }
 
     qsizetype count() const override { return qsizetype(m_entries.size()); }
     QString at(qsizetype index) const override {
         const Entry &entry = m_entries[std::size_t(index)];
-        return addressFromBytes(
-            std::string_view(*m_stores[entry.store]).substr(entry.begin, entry.size));
+        return addressFromBytes(std::string_view(m_bytes[entry.store] + entry.begin, entry.size));
     }
 
 private:
     std::vector<std::shared_ptr<const std::string>> m_stores;
+    // Where each store's bytes begin. The frozen entries are read there, never through the
+    // store itself, which its owner may go on appending to beyond them.
+    std::vector<const char *> m_bytes;
     std::vector<Entry> m_entries;
 };
 

@@ -41,7 +41,8 @@ public:
     // Every entry in the list's order, for writing the list out.
     QStringList entries() const;
     // The entries as they stand, kept as they are whatever becomes of the list: their places
-    // are copied, their bytes shared.
+    // are copied, their bytes shared. REQUIRES: the bytes of the entries stay where they are
+    // (a seen-list's store grows by moving; SeenText::keepStore() keeps it in place).
     std::shared_ptr<const FrozenLinks> freeze() const;
     // Raised by each clear(), so that a face can tell a list emptied and filled again from
     // one that only grew.

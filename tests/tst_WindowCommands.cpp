@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -43,6 +44,20 @@ public:
     }
     DiskFileSystem disk;
     QMap<QString, QByteArray> written;
+};
+
+// The disk, whose writing waits until the test lets it go on.
+class GatedFileSystem final : public FileSystem {
+public:
+    bool DirExists(const QString &path) override { return disk.DirExists(path); }
+    FileFailure replaceFiles(const QList<NewFile> &files) override {
+        writing.release();
+        gate.acquire();
+        return disk.replaceFiles(files);
+    }
+    DiskFileSystem disk;
+    QSemaphore writing;
+    QSemaphore gate;
 };
 
 } // namespace
@@ -92,9 +107,11 @@ private:
         pressGo(window(), "http://s.test");
         press("cmdBuild");
     }
+    // Export, and the wait for its writing to end.
     void pressExport(const QString &directory) {
         control<QLineEdit>(window(), "txtExport")->setText(directory);
         press("cmdExport");
+        QTRY_VERIFY(!window().exporting());
     }
 
     std::optional<WindowHarness> h;
@@ -102,6 +119,9 @@ private:
 };
 
 void tst_WindowCommands::newEmptiesTheResultsAndKeepsTheSettings() {
+    GatedFileSystem gated;
+    h->files = &gated;
+    h->open(h->fake);
     // On a fresh window New changes nothing.
     press("cmdNew");
     QCOMPARE(filed(window()), QStringList());
@@ -112,7 +132,14 @@ void tst_WindowCommands::newEmptiesTheResultsAndKeepsTheSettings() {
     control<QComboBox>(window(), "cmbFrequency")->setEditText("Hourly");
     control<QLineEdit>(window(), "txtExport")->setText(dir.path());
     crawlAndBuild();
+    const QString built = window().sitemapText();
+    // New while Export writes: the export writes the document it was given.
+    press("cmdExport");
+    QVERIFY(gated.writing.tryAcquire(1, 10'000));
     press("cmdNew");
+    gated.gate.release();
+    QTRY_VERIFY(!window().exporting());
+    QCOMPARE(readFile(dir.filePath("sitemap.xml")), built.toUtf8());
     QCOMPARE(filed(window()), QStringList());
     QCOMPARE(counts(window()), QStringLiteral("0/0"));
     QVERIFY(control<QGroupBox>(window(), "fraSitemap")->isHidden());
@@ -126,7 +153,8 @@ void tst_WindowCommands::newEmptiesTheResultsAndKeepsTheSettings() {
 
     // Export after New writes the emptied document over the old file.
     writeFile(dir.filePath("sitemap.xml"), "older");
-    press("cmdExport");
+    gated.gate.release();
+    pressExport(dir.path());
     QCOMPARE(readFile(dir.filePath("sitemap.xml")), QByteArray());
     QCOMPARE(h->messages.shown, QStringList());
 
