@@ -142,42 +142,70 @@ SitemapSplit SplitSitemap(const QString &document, qsizetype maxUrls, qsizetype 
     return split;
 }
 
-SitemapSplit SplitSitemap(const SitemapDocument &document, qsizetype maxUrls, qsizetype maxBytes) {
-    if (document.pieceCount() <= 2)
-        return {{document.text().toUtf8()}, {}};
+namespace {
+
+// The length of `text` in UTF-8; a surrogate pair makes four bytes. REQUIRES: no lone
+// surrogates, which escaping leaves none of.
+qsizetype utf8Size(QStringView text) {
+    qsizetype size = text.size();
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        size += u >= 0x80 ? (u >= 0x800 && !QChar::isSurrogate(u) ? 2 : 1) : 0;
+    }
+    return size;
+}
+
+bool followsLineBreak(QStringView piece) {
+    return piece.startsWith(u"\r\n");
+}
+
+} // namespace
+
+SitemapPlan PlanSitemap(const SitemapDocument &document, qsizetype maxUrls, qsizetype maxBytes) {
+    SitemapPlan plan;
+    if (document.pieceCount() <= 2) {
+        plan.parts.append({1, document.pieceCount() - 1, utf8Size(document.text())});
+        return plan;
+    }
     // As the split of the text: each part is the head, a run of entries (the first without
     // the line break before it) and the end. A document within both limits makes one part,
     // which is then the whole document.
-    const QByteArray head = document.piece(0).toUtf8();
-    const QByteArray tail = document.piece(document.pieceCount() - 1).toUtf8();
-    SitemapSplit split;
-    QByteArray entries;
-    qsizetype urls = 0;
-    const auto close = [&] {
-        QByteArray part;
-        part.reserve(head.size() + entries.size() + tail.size());
-        part += head;
-        part += entries;
-        part += tail;
-        split.parts.append(part);
-    };
-    QByteArray first;
-    for (qsizetype piece = 1; piece + 1 < document.pieceCount(); ++piece) {
-        const QByteArray bytes = document.piece(piece).toUtf8();
-        if (piece == 1)
-            first = bytes;
-        if (urls > 0 && (urls == maxUrls ||
-                         head.size() + entries.size() + bytes.size() + tail.size() > maxBytes)) {
-            close();
-            entries.clear();
-            urls = 0;
+    const qsizetype end = document.pieceCount() - 1;
+    const qsizetype frame = utf8Size(document.piece(0)) + utf8Size(document.piece(end));
+    SitemapPlan::Part part{1, 1, frame};
+    for (qsizetype piece = 1; piece < end; ++piece) {
+        const QString text = document.piece(piece);
+        const qsizetype size = utf8Size(text);
+        const qsizetype urls = piece - part.first;
+        if (urls > 0 && (urls == maxUrls || part.bytes + size > maxBytes)) {
+            plan.parts.append(part);
+            part = {piece, piece, frame};
         }
-        entries += urls == 0 && bytes.startsWith("\r\n") ? QByteArrayView(bytes).sliced(2)
-                                                         : QByteArrayView(bytes);
-        ++urls;
+        part.bytes += piece == part.first && followsLineBreak(text) ? size - 2 : size;
+        part.last = piece + 1;
     }
-    close();
-    if (split.parts.size() > 1)
-        split.index = sitemapIndex(siteRoot(first), split.parts.size());
-    return split;
+    plan.parts.append(part);
+    if (plan.parts.size() > 1)
+        plan.root = siteRoot(document.piece(1).toUtf8());
+    return plan;
+}
+
+QByteArray SitemapPart(const SitemapDocument &document, const SitemapPlan::Part &part) {
+    QByteArray bytes;
+    bytes.reserve(part.bytes);
+    if (document.pieceCount() == 0)
+        return bytes;
+    bytes += document.piece(0).toUtf8();
+    for (qsizetype piece = part.first; piece < part.last; ++piece) {
+        const QString text = document.piece(piece);
+        bytes += QStringView(text)
+                     .sliced(piece == part.first && followsLineBreak(text) ? 2 : 0)
+                     .toUtf8();
+    }
+    bytes += document.piece(document.pieceCount() - 1).toUtf8();
+    return bytes;
+}
+
+QByteArray SitemapIndex(const SitemapPlan &plan) {
+    return sitemapIndex(plan.root, plan.parts.size());
 }

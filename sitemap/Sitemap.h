@@ -47,5 +47,20 @@ struct SitemapSplit {
 };
 // The split of a document's text, which the split of its description (below) must equal.
 SitemapSplit SplitSitemap(const QString &document, qsizetype maxUrls, qsizetype maxBytes);
-// The same split, made from the document's pieces without its whole text.
-SitemapSplit SplitSitemap(const SitemapDocument &document, qsizetype maxUrls, qsizetype maxBytes);
+
+// The same split, planned from a document's pieces, each part's bytes made when asked for:
+// a part is the pieces [first, last) between the head and the end, `bytes` long in UTF-8.
+// The index names the parts at `root`.
+struct SitemapPlan {
+    struct Part {
+        qsizetype first;
+        qsizetype last;
+        qsizetype bytes;
+    };
+    QList<Part> parts;
+    QString root;
+};
+SitemapPlan PlanSitemap(const SitemapDocument &document, qsizetype maxUrls, qsizetype maxBytes);
+QByteArray SitemapPart(const SitemapDocument &document, const SitemapPlan::Part &part);
+// REQUIRES: the plan has more than one part.
+QByteArray SitemapIndex(const SitemapPlan &plan);

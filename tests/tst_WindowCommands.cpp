@@ -39,7 +39,7 @@ public:
     bool DirExists(const QString &path) override { return disk.DirExists(path); }
     FileFailure replaceFiles(const QList<NewFile> &files) override {
         for (const NewFile &file : files)
-            written.insert(file.path, file.bytes);
+            written.insert(file.path, file.bytes());
         return {};
     }
     DiskFileSystem disk;
