@@ -111,12 +111,29 @@ public:
     }
 
     qsizetype count() const override { return qsizetype(m_entries.size()); }
-    QString at(qsizetype index) const override {
-        const Entry &entry = m_entries[std::size_t(index)];
-        return addressFromBytes(std::string_view(m_bytes[entry.store] + entry.begin, entry.size));
+    QString at(qsizetype index) const override { return addressFromBytes(bytesAt(index)); }
+
+    qsizetype escapedSize(qsizetype index) const override {
+        // An ASCII address is as long as its bytes, but for what escaping adds; a control
+        // character is replaced by one.
+        const std::string_view bytes = bytesAt(index);
+        unsigned char any = 0;
+        qsizetype added = 0;
+        for (const char c : bytes) {
+            any |= static_cast<unsigned char>(c);
+            added += c == '&' ? 4 : c == '<' || c == '>' ? 3 : 0;
+        }
+        if (any < 0x80)
+            return qsizetype(bytes.size()) + added;
+        return escapedText(addressFromBytes(bytes)).size();
     }
 
 private:
+    std::string_view bytesAt(qsizetype index) const {
+        const Entry &entry = m_entries[std::size_t(index)];
+        return std::string_view(m_bytes[entry.store] + entry.begin, entry.size);
+    }
+
     std::vector<std::shared_ptr<const std::string>> m_stores;
     // Where each store's bytes begin. The frozen entries are read there, never through the
     // store itself, which its owner may go on appending to beyond them.

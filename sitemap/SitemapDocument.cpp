@@ -60,6 +60,10 @@ QString escapedText(const QString &text) {
     return result;
 }
 
+qsizetype FrozenLinks::escapedSize(qsizetype index) const {
+    return escapedText(at(index)).size();
+}
+
 // Pieces are numbered: 0 the head, 1 to n the entries, n + 1 the end.
 struct SitemapDocument::Description {
     QString head = documentHead();
@@ -85,6 +89,23 @@ struct SitemapDocument::Description {
         const int level = int(std::upper_bound(firstOfLevel.cbegin(), firstOfLevel.cend(), number) -
                               firstOfLevel.cbegin() - 1);
         return {level, number - firstOfLevel[std::size_t(level)], {}};
+    }
+
+    // The length of text(piece), mostly without making it.
+    qsizetype size(qsizetype piece) const {
+        if (piece == 0 || piece == pieceCount() - 1)
+            return text(piece).size();
+        const DescribedEntry described = entry(piece);
+        const int level = described.level;
+        const qsizetype loc = level < 0 ? escapedText(start).size()
+                                        : lists[std::size_t(level)]->escapedSize(described.index);
+        const bool ownLine = level >= 0 && level <= deepestLevelOnNewLine && piece > 1;
+        const bool dated = !described.lastmod.isNull();
+        constexpr QStringView fixed = u"<url>\r\n<loc></loc>\r\n<priority>1.00</priority>\r\n"
+                                      u"<changefreq></changefreq>\r\n</url>";
+        constexpr QStringView date = u"<lastmod></lastmod>\r\n";
+        return (ownLine ? 2 : 0) + fixed.size() + loc + frequency.size() +
+               (dated ? date.size() + described.lastmod.size() : 0);
     }
 
     QString text(qsizetype piece) const {
@@ -176,11 +197,10 @@ SitemapDocument SitemapWriter::entries(std::vector<DescribedEntry> entries) && {
 }
 
 SitemapDocument SitemapWriter::finish(qsizetype pieces) && {
-    // The entries' texts are made once here, to learn where each starts.
     m_d->offsets.assign(std::size_t(pieces) + 1, 0);
     qsizetype at = 0;
     for (qsizetype piece = 0; piece < pieces; ++piece) {
-        at += m_d->text(piece).size();
+        at += m_d->size(piece);
         m_d->offsets[std::size_t(piece) + 1] = at;
     }
     SitemapDocument document;

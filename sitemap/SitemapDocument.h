@@ -18,6 +18,8 @@ public:
     virtual qsizetype count() const = 0;
     // REQUIRES: 0 <= index < count().
     virtual QString at(qsizetype index) const = 0;
+    // The length of escapedText(at(index)), which a list may know without making the text.
+    virtual qsizetype escapedSize(qsizetype index) const;
 };
 
 // A sitemap document held as what it is made of, not as its text: the start address, the
