@@ -180,7 +180,8 @@ QAccessibleInterface *accessibleSitemapText(const QString &className, QObject *o
 
 SitemapText::SitemapText(QWidget *parent)
     : QAbstractScrollArea(parent)
-    , m_lineStarts{0} {
+    , m_lineStarts{0}
+    , m_crBefore{false} {
     static const bool accessible = [] {
         QAccessible::installFactory(accessibleSitemapText);
         return true;
@@ -224,6 +225,7 @@ void SitemapText::setText(std::shared_ptr<const ShownText> text) {
     m_chunkStart = 0;
     // The old index goes with the old text, however big it was.
     m_lineStarts = std::vector<qsizetype>{0};
+    m_crBefore = std::vector<bool>{false};
     m_rowStarts = std::vector<qsizetype>();
     // One pass over the text, a stretch at a time, finds the lines and which characters
     // occur: only their advances are looked up to wrap lines. A sitemap is nearly always
@@ -238,8 +240,10 @@ void SitemapText::setText(std::shared_ptr<const ShownText> text) {
         const QString part = m_text->mid(from, stretch);
         const auto *units = reinterpret_cast<const char16_t *>(part.constData());
         const qsizetype size = part.size();
-        for (qsizetype at = part.indexOf(u'\n'); at >= 0; at = part.indexOf(u'\n', at + 1))
+        for (qsizetype at = part.indexOf(u'\n'); at >= 0; at = part.indexOf(u'\n', at + 1)) {
             m_lineStarts.push_back(from + at + 1);
+            m_crBefore.push_back((at > 0 ? units[at - 1] : before) == u'\r');
+        }
         bool wide = false;
         for (qsizetype i = 0; i < size; ++i) {
             const char16_t u = units[i];
@@ -312,7 +316,7 @@ qsizetype SitemapText::lineEnd(qsizetype line) const {
     if (line + 1 == lineCount())
         return m_size;
     qsizetype end = m_lineStarts[line + 1] - 1;
-    if (end > m_lineStarts[line] && charAt(end - 1) == u'\r')
+    if (end > m_lineStarts[line] && m_crBefore[std::size_t(line) + 1])
         --end;
     return end;
 }

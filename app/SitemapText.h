@@ -119,6 +119,9 @@ private:
     mutable qsizetype m_chunkStart = 0;
     // The offset where each line starts; the first is 0.
     std::vector<qsizetype> m_lineStarts;
+    // Whether the line break before each line is CR LF rather than LF alone, so that a line's
+    // end is known without reading the text.
+    std::vector<bool> m_crBefore;
     // Each distinct character of the text once, a surrogate pair as its two code units.
     QString m_distinct;
     // The advance of each UTF-16 code unit in the drawn font, a surrogate pair's on its first

@@ -64,6 +64,10 @@ qsizetype FrozenLinks::escapedSize(qsizetype index) const {
     return escapedText(at(index)).size();
 }
 
+void FrozenLinks::appendEscaped(QString &out, qsizetype index) const {
+    out += escapedText(at(index));
+}
+
 // Pieces are numbered: 0 the head, 1 to n the entries, n + 1 the end.
 struct SitemapDocument::Description {
     QString head = documentHead();
@@ -109,33 +113,39 @@ struct SitemapDocument::Description {
     }
 
     QString text(qsizetype piece) const {
-        if (piece == 0)
-            return head;
-        if (piece == pieceCount() - 1)
-            return pieceCount() > 2 ? QStringLiteral("\r\n</urlset>") : QStringLiteral("</urlset>");
+        QString result;
+        appendText(result, piece);
+        return result;
+    }
+
+    // Appends text(piece) to `out`.
+    void appendText(QString &out, qsizetype piece) const {
+        if (piece == 0) {
+            out += head;
+            return;
+        }
+        if (piece == pieceCount() - 1) {
+            out += pieceCount() > 2 ? QStringView(u"\r\n</urlset>") : QStringView(u"</urlset>");
+            return;
+        }
         const DescribedEntry described = entry(piece);
         const int level = described.level;
-        const QString loc =
-            escapedText(level < 0 ? start : lists[std::size_t(level)]->at(described.index));
         const bool dated = !described.lastmod.isNull();
         const bool ownLine = level >= 0 && level <= deepestLevelOnNewLine && piece > 1;
-        const QStringView pieces[] = {ownLine ? u"\r\n<url>\r\n<loc>" : u"<url>\r\n<loc>",
-                                      loc,
-                                      dated ? u"</loc>\r\n<lastmod>" : u"</loc>\r\n<priority>",
+        out += ownLine ? QStringView(u"\r\n<url>\r\n<loc>") : QStringView(u"<url>\r\n<loc>");
+        if (level < 0)
+            out += escapedText(start);
+        else
+            lists[std::size_t(level)]->appendEscaped(out, described.index);
+        const QStringView pieces[] = {dated ? u"</loc>\r\n<lastmod>" : u"</loc>\r\n<priority>",
                                       described.lastmod,
                                       dated ? u"</lastmod>\r\n<priority>" : u"",
                                       level < 0 ? u"1.00" : levelPriorities[std::size_t(level)],
                                       u"</priority>\r\n<changefreq>",
                                       frequency,
                                       u"</changefreq>\r\n</url>"};
-        qsizetype size = 0;
         for (const QStringView part : pieces)
-            size += part.size();
-        QString result(size, Qt::Uninitialized);
-        QChar *out = result.data();
-        for (const QStringView part : pieces)
-            out = std::copy(part.begin(), part.end(), out);
-        return result;
+            out += part;
     }
 };
 
@@ -164,6 +174,11 @@ QString SitemapDocument::mid(qsizetype from, qsizetype length) const {
     const qsizetype to = from + length;
     for (; result.size() < length; ++piece) {
         const qsizetype begin = offsets[std::size_t(piece)];
+        // A piece wholly within the stretch is written straight into it.
+        if (begin >= from && offsets[std::size_t(piece) + 1] <= to) {
+            d->appendText(result, piece);
+            continue;
+        }
         const QString text = d->text(piece);
         const qsizetype first = std::max(from, begin) - begin;
         result +=

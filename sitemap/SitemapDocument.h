@@ -20,6 +20,8 @@ public:
     virtual QString at(qsizetype index) const = 0;
     // The length of escapedText(at(index)), which a list may know without making the text.
     virtual qsizetype escapedSize(qsizetype index) const;
+    // Appends escapedText(at(index)) to `out`.
+    virtual void appendEscaped(QString &out, qsizetype index) const;
 };
 
 // A sitemap document held as what it is made of, not as its text: the start address, the
