@@ -17,7 +17,8 @@ class QTcpSocket;
 // server. The crawl's pages come one at a time: Qt Network's own client reads each answer's
 // status line and headers from its socket a byte and a system call at a time, on a thread of
 // its own, which cost more than the rest of a page's load together. This one reads what the
-// socket holds at once. Cookies go to and come from Qt's jar, shared with HTTPS pages.
+// socket holds at once. Cookies go to and come from the jar it is given, shared with HTTPS
+// pages.
 class PlainHttp : public QObject {
 public:
     using Headers = QList<QPair<QByteArray, QByteArray>>;

@@ -1,3 +1,4 @@
+#include "CookieJar.h"
 #include "HttpServer.h"
 #include "NetworkHtmlEngine.h"
 #include "TestTls.h"
@@ -31,6 +32,8 @@ private Q_SLOTS:
     void failedLoads_data();
     void failedLoads();
     void requestsOnOneConnection();
+    void cookieFloodKeptWithinBounds();
+    void cookiesOfManySitesKeptWithinBounds();
     void framedAnswers_data();
     void framedAnswers();
     void connectionClosedWhileIdle();
@@ -73,6 +76,24 @@ QByteArray largePage(int links) {
             "<article><h2><a href=\"articles/" + QByteArray::number(i) +
             ".html\">Article</a></h2><p>Lorem ipsum dolor sit amet, consectetur.</p></article>\n";
     return html + "</body></html>\n";
+}
+
+// The cookies a request carried, in the order sent.
+QList<QByteArray> cookiesOf(const HttpServer::Request &request) {
+    QList<QByteArray> cookies;
+    const QByteArray line = request.headers.value("cookie");
+    for (const QByteArray &cookie : line.split(';'))
+        cookies.append(cookie.trimmed());
+    return line.isEmpty() ? QList<QByteArray>() : cookies;
+}
+
+// A page that sets `cookies` and links to /next.
+HttpServer::Response settingCookies(const QList<QByteArray> &cookies) {
+    HttpServer::Response response;
+    for (const QByteArray &cookie : cookies)
+        response.headers.append({"Set-Cookie", cookie});
+    response.body = "<a href=\"/next\">next</a>";
+    return response;
 }
 
 // Waits for `doc` to complete and gives its links.
@@ -300,6 +321,87 @@ void tst_NetworkHtmlEngine::requestsOnOneConnection() {
     QCOMPARE(request.headers.value("cookie"), QByteArray());
     QCOMPARE(server.requests().last().headers.value("cookie"), QByteArray("session=s1"));
     QVERIFY(!server.requests().last().headers.contains("x-injected"));
+}
+
+// A site that sets more cookies than the jar holds for one site: the requests after it carry
+// the cookies set or sent last, no more, over HTTPS as well.
+void tst_NetworkHtmlEngine::cookieFloodKeptWithinBounds() {
+    // The second page's cookies push out the oldest but not all of those that the first one
+    // set: those set before "kept" was last sent, not "kept".
+    const int perSite = CookieJar::Bounds().perSite;
+    const int flood = perSite + 120;
+    const auto numbered = [](int i) {
+        return "n" + QByteArray::number(i) + '=' + QByteArray::number(i);
+    };
+    QList<QByteArray> first{"kept=1; Path=/kept"};
+    for (int i = 0; i < perSite - 1; ++i)
+        first.append(numbered(i) + "; Path=/n");
+    QList<QByteArray> second;
+    for (int i = perSite - 1; i < flood; ++i)
+        second.append(numbered(i) + "; Path=/n");
+    HttpServer server;
+    QVERIFY(server.listen());
+    server.setPage("/one", settingCookies(first));
+    server.setPage("/two", settingCookies(second));
+    server.setPage("/kept/page", settingCookies({}));
+    server.setPage("/n/page", settingCookies({}));
+    HttpServer tls;
+    QVERIFY(tls.listen(serverTls(ServerCertificate::Trusted, {"http/1.1"})));
+    tls.setPage("/kept/page", settingCookies({}));
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None, {testAuthority()});
+    for (const char *path : {"/one", "/kept/page", "/two", "/n/page", "/kept/page"})
+        QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url(path))),
+                 QStringList{server.url("/next")});
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(tls.url("/kept/page"))),
+             QStringList{tls.url("/next")});
+
+    const QList<HttpServer::Request> requests = server.requests();
+    QCOMPARE(requests.size(), 5);
+    QList<QByteArray> newest;
+    for (int i = flood - (perSite - 1); i < flood; ++i)
+        newest.append(numbered(i));
+    QCOMPARE(cookiesOf(requests[1]), QList<QByteArray>{"kept=1"});
+    QCOMPARE(cookiesOf(requests[3]).size(), perSite - 1);
+    QCOMPARE(cookiesOf(requests[3]), newest);
+    QCOMPARE(cookiesOf(requests[4]), QList<QByteArray>{"kept=1"});
+    QCOMPARE(cookiesOf(tls.requests().value(0)), QList<QByteArray>{"kept=1"});
+}
+
+// Sites that together set more cookies than the jar holds, through a proxy (so by Qt
+// Network): the jar keeps the cookies set last, as many as it holds in all.
+void tst_NetworkHtmlEngine::cookiesOfManySitesKeptWithinBounds() {
+    const int inAll = CookieJar::Bounds().inAll;
+    const int perPage = 90; // Qt Network takes at most 100 headers
+    const int sites = inAll / perPage + 4;
+    HttpServer proxy;
+    QVERIFY(proxy.listen());
+    proxy.setHandler([](const HttpServer::Request &request) {
+        QList<QByteArray> cookies;
+        if (request.target.endsWith("/set")) {
+            for (int i = 0; i < perPage; ++i)
+                cookies.append('c' + QByteArray::number(i) + "=1");
+        }
+        return settingCookies(cookies);
+    });
+    qputenv("http_proxy", proxy.url().toUtf8());
+    qunsetenv("no_proxy");
+    const auto restore = qScopeGuard([] { qunsetenv("http_proxy"); });
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::System);
+    const auto site = [](int i) { return "http://site" + QString::number(i) + ".test"; };
+    for (const char *path : {"/set", "/page"}) {
+        for (int i = 0; i < sites; ++i)
+            QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(site(i) + path)),
+                     QStringList{site(i) + "/next"});
+    }
+    const QList<HttpServer::Request> requests = proxy.requests().mid(sites);
+    QCOMPARE(requests.size(), sites);
+    const int evicted = sites * perPage - inAll;
+    for (int i = 0; i < sites; ++i) {
+        const qsizetype kept = std::clamp((i + 1) * perPage - evicted, 0, perPage);
+        QCOMPARE(cookiesOf(requests[i]).size(), kept);
+    }
 }
 
 void tst_NetworkHtmlEngine::framedAnswers_data() {
