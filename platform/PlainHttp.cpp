@@ -94,19 +94,16 @@ private:
             return;
         m_stall.start();
         m_heardBack = true;
-        const bool headKnown = m_answer.state() != HttpAnswer::State::Head;
+        const bool headKnown = m_answer.status() != 0;
         const qsizetype hadBody = m_answer.bodySize();
         m_answer.feed(m_socket->readAll());
+        // The cookies of a head that was read are kept whatever becomes of the body, however
+        // the answer's bytes came; a head that was refused sets none.
+        if (!headKnown && m_answer.status() != 0)
+            PlainHttp::keepCookies(m_answer, m_url, m_client.m_cookies);
         if (m_answer.state() == HttpAnswer::State::Broken) {
             end(Failure::Other, m_answer.error());
             return;
-        }
-        if (!headKnown && m_answer.state() != HttpAnswer::State::Head) {
-            for (const auto &[name, value] : m_answer.headers()) {
-                if (name == "set-cookie")
-                    m_client.m_cookies.setCookiesFromUrl(QNetworkCookie::parseCookies(value),
-                                                         m_url);
-            }
         }
         if (m_answer.bodySize() > hadBody)
             Q_EMIT readyRead();
@@ -235,6 +232,13 @@ std::unique_ptr<Transfer> PlainHttp::get(const QUrl &url, const Headers &headers
         request += "Cookie: " + cookies + "\r\n";
     request += "\r\n";
     return std::make_unique<PlainTransfer>(*this, url, std::move(request), stall);
+}
+
+void PlainHttp::keepCookies(const HttpAnswer &answer, const QUrl &url, QNetworkCookieJar &cookies) {
+    for (const auto &[name, value] : answer.headers()) {
+        if (name == "set-cookie")
+            cookies.setCookiesFromUrl(QNetworkCookie::parseCookies(value), url);
+    }
 }
 
 QTcpSocket *PlainHttp::takeIdle(const QString &server) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 
+class HttpAnswer;
 class QNetworkCookieJar;
 class QTcpSocket;
 
@@ -34,6 +35,9 @@ public:
 
     // "host:port" of `url`: the server a connection is kept for.
     static QString serverOf(const QUrl &url);
+    // Puts the cookies that `answer`, read from `url`, sets into `cookies`. Once its head has
+    // been read (status() is not 0).
+    static void keepCookies(const HttpAnswer &answer, const QUrl &url, QNetworkCookieJar &cookies);
 
 private:
     friend class PlainTransfer;

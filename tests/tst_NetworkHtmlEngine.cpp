@@ -1,4 +1,5 @@
 #include "CookieJar.h"
+#include "HttpAnswer.h"
 #include "HttpServer.h"
 #include "NetworkHtmlEngine.h"
 #include "TestTls.h"
@@ -36,6 +37,8 @@ private Q_SLOTS:
     void cookiesOfManySitesKeptWithinBounds();
     void framedAnswers_data();
     void framedAnswers();
+    void answerLimitsHoldWhateverTheReads_data();
+    void answerLimitsHoldWhateverTheReads();
     void connectionClosedWhileIdle();
     void systemProxyCarriesPlainHttp();
     void abandonedLoadsFreeTheirConnections_data();
@@ -345,11 +348,18 @@ void tst_NetworkHtmlEngine::cookieFloodKeptWithinBounds() {
     server.setPage("/two", settingCookies(second));
     server.setPage("/kept/page", settingCookies({}));
     server.setPage("/n/page", settingCookies({}));
+    // A head past the limit is refused, whatever reads bring it, and sets no cookie.
+    HttpServer::Response refused = settingCookies({"refused=1; Path=/"});
+    refused.headers.append({"X-Pad", QByteArray(HttpAnswer::Limits().headBytes, 'x')});
+    server.setPage("/refused", refused);
     HttpServer tls;
     QVERIFY(tls.listen(serverTls(ServerCertificate::Trusted, {"http/1.1"})));
     tls.setPage("/kept/page", settingCookies({}));
 
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None, {testAuthority()});
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/refused"))),
+             QStringList());
+    server.clearRequests();
     for (const char *path : {"/one", "/kept/page", "/two", "/n/page", "/kept/page"})
         QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url(path))),
                  QStringList{server.url("/next")});
@@ -401,6 +411,57 @@ void tst_NetworkHtmlEngine::cookiesOfManySitesKeptWithinBounds() {
     for (int i = 0; i < sites; ++i) {
         const qsizetype kept = std::clamp((i + 1) * perPage - evicted, 0, perPage);
         QCOMPARE(cookiesOf(requests[i]).size(), kept);
+    }
+}
+
+void tst_NetworkHtmlEngine::answerLimitsHoldWhateverTheReads_data() {
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("whole");        // else broken
+    QTest::addColumn<QByteArray>("cookie"); // the Set-Cookie header read
+
+    const HttpAnswer::Limits limits;
+    // An answer whose head is `size` bytes long.
+    const auto withHead = [](qsizetype size) {
+        const QByteArray head =
+            "HTTP/1.1 200 OK\r\nSet-Cookie: id=1\r\nContent-Length: 2\r\nX-Pad: ";
+        return head + QByteArray(size - head.size() - 4, 'x') + "\r\n\r\nok";
+    };
+    // A chunked answer whose first chunk-size line is `size` bytes long, without its break.
+    const auto withChunkLine = [](qsizetype size) {
+        return "HTTP/1.1 200 OK\r\nSet-Cookie: id=1\r\nTransfer-Encoding: chunked\r\n\r\n2;x=" +
+               QByteArray(size - 4, 'x') + "\r\nok\r\n0\r\n\r\n";
+    };
+    const QByteArray cookie = "id=1";
+    QTest::newRow("head at its limit refused") << withHead(limits.headBytes) << true << cookie;
+    QTest::newRow("head past its limit read, or its cookie kept")
+        << withHead(limits.headBytes + 1) << false << QByteArray();
+    QTest::newRow("chunk line at its limit refused")
+        << withChunkLine(limits.lineBytes) << true << cookie;
+    // The head was read before the body broke: its cookie counts, as in a browser.
+    QTest::newRow("chunk line past its limit read")
+        << withChunkLine(limits.lineBytes + 1) << false << cookie;
+}
+
+// The limits on the head and on a chunk line hold for the answer's bytes, not for the reads
+// that bring them: an answer is refused or read whether it comes whole or in pieces.
+void tst_NetworkHtmlEngine::answerLimitsHoldWhateverTheReads() {
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, whole);
+    QFETCH(QByteArray, cookie);
+
+    for (const qsizetype piece :
+         {answer.size(), qsizetype(65536), qsizetype(4096), qsizetype(7), qsizetype(1)}) {
+        HttpAnswer reading;
+        QByteArray body;
+        for (qsizetype at = 0; at < answer.size(); at += piece) {
+            reading.feed(answer.mid(at, piece));
+            body += reading.takeBody(reading.bodySize());
+        }
+        const QByteArray pieces = "in pieces of " + QByteArray::number(piece);
+        QVERIFY2(reading.state() == (whole ? HttpAnswer::State::Whole : HttpAnswer::State::Broken),
+                 pieces.constData());
+        QVERIFY2(reading.header("set-cookie") == cookie, pieces.constData());
+        QVERIFY2(body == (whole ? "ok" : ""), pieces.constData());
     }
 }
 
