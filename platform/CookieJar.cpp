@@ -46,16 +46,15 @@ QList<QNetworkCookie> CookieJar::cookiesForUrl(const QUrl &url) const {
         const auto bucket = m_byDomain.constFind(domain);
         if (bucket == m_byDomain.cend())
             return;
+        // A public suffix's cookies go to that host alone.
+        const QString bare = domain.startsWith(u'.') ? domain.mid(1) : domain;
+        if (host != bare && isPublicSuffix(bare))
+            return;
         for (const Held &held : *bucket) {
             const QNetworkCookie &cookie = held->cookie;
-            if (!isParentPath(path, cookie.path()) || expired(cookie, now) ||
-                (cookie.isSecure() && !encrypted))
-                continue;
-            // A public suffix's cookie goes to that host alone.
-            const QString bare = domain.startsWith(u'.') ? domain.mid(1) : domain;
-            if (host != bare && isPublicSuffix(bare))
-                continue;
-            found.append(held);
+            if (isParentPath(path, cookie.path()) && !expired(cookie, now) &&
+                (encrypted || !cookie.isSecure()))
+                found.append(held);
         }
     };
     take(host);
