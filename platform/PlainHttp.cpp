@@ -220,18 +220,23 @@ std::unique_ptr<Transfer> PlainHttp::get(const QUrl &url, const Headers &headers
         request += name + ": " + value + "\r\n";
     static const QByteArray language = acceptLanguage();
     request += "Connection: Keep-Alive\r\nAccept-Language: " + language + "\r\n";
-    QByteArray cookies;
-    for (const QNetworkCookie &cookie : m_cookies.cookiesForUrl(url)) {
-        const QByteArray pair = cookie.toRawForm(QNetworkCookie::NameAndValueOnly);
-        // A server's cookie never breaks the request's lines.
-        if (pair.contains('\r') || pair.contains('\n') || pair.contains('\0'))
-            continue;
-        cookies += (cookies.isEmpty() ? "" : "; ") + pair;
-    }
+    const QByteArray cookies = cookieLine(m_cookies, url);
     if (!cookies.isEmpty())
         request += "Cookie: " + cookies + "\r\n";
     request += "\r\n";
     return std::make_unique<PlainTransfer>(*this, url, std::move(request), stall);
+}
+
+QByteArray PlainHttp::cookieLine(const QNetworkCookieJar &cookies, const QUrl &url) {
+    QByteArray line;
+    for (const QNetworkCookie &cookie : cookies.cookiesForUrl(url)) {
+        const QByteArray pair = cookie.toRawForm(QNetworkCookie::NameAndValueOnly);
+        // A server's cookie never breaks the request's lines.
+        if (pair.contains('\r') || pair.contains('\n') || pair.contains('\0'))
+            continue;
+        line += (line.isEmpty() ? "" : "; ") + pair;
+    }
+    return line;
 }
 
 void PlainHttp::keepCookies(const HttpAnswer &answer, const QUrl &url, QNetworkCookieJar &cookies) {

@@ -35,6 +35,8 @@ public:
 
     // "host:port" of `url`: the server a connection is kept for.
     static QString serverOf(const QUrl &url);
+    // The value of the Cookie header of a request for `url`: empty when it sends none.
+    static QByteArray cookieLine(const QNetworkCookieJar &cookies, const QUrl &url);
     // Puts the cookies that `answer`, read from `url`, sets into `cookies`. Once its head has
     // been read (status() is not 0).
     static void keepCookies(const HttpAnswer &answer, const QUrl &url, QNetworkCookieJar &cookies);
