@@ -1,5 +1,6 @@
 #include "NetworkHtmlEngine.h"
 
+#include "CookieJar.h"
 #include "PlainHttp.h"
 
 #include "HtmlLinks.h"
@@ -189,7 +190,7 @@ public:
     Transfers(ProxyMode proxy, const std::optional<QSslConfiguration> &tls)
         : m_proxy(proxy)
         , m_tls(tls)
-        , m_plain(*m_network.cookieJar()) {
+        , m_plain(boundedJar(m_network)) {
         if (proxy == ProxyMode::System)
             QNetworkProxyFactory::setUseSystemConfiguration(true);
         else
@@ -222,6 +223,13 @@ public:
     }
 
 private:
+    // Gives `network` a jar of its own, which it owns, and hands that jar on to the plain
+    // client: both clients send and keep the same cookies.
+    static QNetworkCookieJar &boundedJar(QNetworkAccessManager &network) {
+        network.setCookieJar(new CookieJar);
+        return *network.cookieJar();
+    }
+
     // Plain HTTP that goes to the server directly, with no credentials in its address.
     bool plain(const QUrl &url) {
         if (url.scheme() != u"http" || !url.userInfo().isEmpty())

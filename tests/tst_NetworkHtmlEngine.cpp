@@ -1,3 +1,5 @@
+#include "CookieJar.h"
+#include "HttpAnswer.h"
 #include "HttpServer.h"
 #include "NetworkHtmlEngine.h"
 #include "TestTls.h"
@@ -31,8 +33,12 @@ private Q_SLOTS:
     void failedLoads_data();
     void failedLoads();
     void requestsOnOneConnection();
+    void cookieFloodKeptWithinBounds();
+    void cookiesOfManySitesKeptWithinBounds();
     void framedAnswers_data();
     void framedAnswers();
+    void answerLimitsHoldWhateverTheReads_data();
+    void answerLimitsHoldWhateverTheReads();
     void connectionClosedWhileIdle();
     void systemProxyCarriesPlainHttp();
     void abandonedLoadsFreeTheirConnections_data();
@@ -73,6 +79,24 @@ QByteArray largePage(int links) {
             "<article><h2><a href=\"articles/" + QByteArray::number(i) +
             ".html\">Article</a></h2><p>Lorem ipsum dolor sit amet, consectetur.</p></article>\n";
     return html + "</body></html>\n";
+}
+
+// The cookies a request carried, in the order sent.
+QList<QByteArray> cookiesOf(const HttpServer::Request &request) {
+    QList<QByteArray> cookies;
+    const QByteArray line = request.headers.value("cookie");
+    for (const QByteArray &cookie : line.split(';'))
+        cookies.append(cookie.trimmed());
+    return line.isEmpty() ? QList<QByteArray>() : cookies;
+}
+
+// A page that sets `cookies` and links to /next.
+HttpServer::Response settingCookies(const QList<QByteArray> &cookies) {
+    HttpServer::Response response;
+    for (const QByteArray &cookie : cookies)
+        response.headers.append({"Set-Cookie", cookie});
+    response.body = "<a href=\"/next\">next</a>";
+    return response;
 }
 
 // Waits for `doc` to complete and gives its links.
@@ -300,6 +324,148 @@ void tst_NetworkHtmlEngine::requestsOnOneConnection() {
     QCOMPARE(request.headers.value("cookie"), QByteArray());
     QCOMPARE(server.requests().last().headers.value("cookie"), QByteArray("session=s1"));
     QVERIFY(!server.requests().last().headers.contains("x-injected"));
+}
+
+// A site that sets more cookies than the jar holds for one site: the requests after it carry
+// the cookies set or sent last, no more, over HTTPS as well.
+void tst_NetworkHtmlEngine::cookieFloodKeptWithinBounds() {
+    // The second page's cookies push out the oldest but not all of those that the first one
+    // set: those set before "kept" was last sent, not "kept".
+    const int perSite = CookieJar::Bounds().perSite;
+    const int flood = perSite + 120;
+    const auto numbered = [](int i) {
+        return "n" + QByteArray::number(i) + '=' + QByteArray::number(i);
+    };
+    QList<QByteArray> first{"kept=1; Path=/kept"};
+    for (int i = 0; i < perSite - 1; ++i)
+        first.append(numbered(i) + "; Path=/n");
+    QList<QByteArray> second;
+    for (int i = perSite - 1; i < flood; ++i)
+        second.append(numbered(i) + "; Path=/n");
+    HttpServer server;
+    QVERIFY(server.listen());
+    server.setPage("/one", settingCookies(first));
+    server.setPage("/two", settingCookies(second));
+    server.setPage("/kept/page", settingCookies({}));
+    server.setPage("/n/page", settingCookies({}));
+    // A head past the limit is refused, whatever reads bring it, and sets no cookie.
+    HttpServer::Response refused = settingCookies({"refused=1; Path=/"});
+    refused.headers.append({"X-Pad", QByteArray(HttpAnswer::Limits().headBytes, 'x')});
+    server.setPage("/refused", refused);
+    HttpServer tls;
+    QVERIFY(tls.listen(serverTls(ServerCertificate::Trusted, {"http/1.1"})));
+    tls.setPage("/kept/page", settingCookies({}));
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None, {testAuthority()});
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/refused"))),
+             QStringList());
+    server.clearRequests();
+    for (const char *path : {"/one", "/kept/page", "/two", "/n/page", "/kept/page"})
+        QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url(path))),
+                 QStringList{server.url("/next")});
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(tls.url("/kept/page"))),
+             QStringList{tls.url("/next")});
+
+    const QList<HttpServer::Request> requests = server.requests();
+    QCOMPARE(requests.size(), 5);
+    QList<QByteArray> newest;
+    for (int i = flood - (perSite - 1); i < flood; ++i)
+        newest.append(numbered(i));
+    QCOMPARE(cookiesOf(requests[1]), QList<QByteArray>{"kept=1"});
+    QCOMPARE(cookiesOf(requests[3]).size(), perSite - 1);
+    QCOMPARE(cookiesOf(requests[3]), newest);
+    QCOMPARE(cookiesOf(requests[4]), QList<QByteArray>{"kept=1"});
+    QCOMPARE(cookiesOf(tls.requests().value(0)), QList<QByteArray>{"kept=1"});
+}
+
+// Sites that together set more cookies than the jar holds, through a proxy (so by Qt
+// Network): the jar keeps the cookies set last, as many as it holds in all.
+void tst_NetworkHtmlEngine::cookiesOfManySitesKeptWithinBounds() {
+    const int inAll = CookieJar::Bounds().inAll;
+    const int perPage = 90; // Qt Network takes at most 100 headers
+    const int sites = inAll / perPage + 4;
+    HttpServer proxy;
+    QVERIFY(proxy.listen());
+    proxy.setHandler([](const HttpServer::Request &request) {
+        QList<QByteArray> cookies;
+        if (request.target.endsWith("/set")) {
+            for (int i = 0; i < perPage; ++i)
+                cookies.append('c' + QByteArray::number(i) + "=1");
+        }
+        return settingCookies(cookies);
+    });
+    qputenv("http_proxy", proxy.url().toUtf8());
+    qunsetenv("no_proxy");
+    const auto restore = qScopeGuard([] { qunsetenv("http_proxy"); });
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::System);
+    const auto load = [&engine](int site, const QString &path) {
+        const QString address = "http://site" + QString::number(site) + ".test";
+        return linksOnceComplete(engine.createDocumentFromUrl(address + path)) ==
+               QStringList{address + "/next"};
+    };
+    for (int i = 0; i < sites; ++i)
+        QVERIFY(load(i, "/set"));
+    // The first sites' cookies are gone, then one site's in part.
+    const int evicted = sites * perPage - inAll;
+    for (const int i :
+         {0, evicted / perPage - 1, evicted / perPage, evicted / perPage + 1, sites - 1}) {
+        proxy.clearRequests();
+        QVERIFY(load(i, "/page"));
+        QCOMPARE(cookiesOf(proxy.requests().value(0)).size(),
+                 std::clamp((i + 1) * perPage - evicted, 0, perPage));
+    }
+}
+
+void tst_NetworkHtmlEngine::answerLimitsHoldWhateverTheReads_data() {
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("whole");        // else broken
+    QTest::addColumn<QByteArray>("cookie"); // the Set-Cookie header read
+
+    const HttpAnswer::Limits limits;
+    // An answer whose head is `size` bytes long.
+    const auto withHead = [](qsizetype size) {
+        const QByteArray head =
+            "HTTP/1.1 200 OK\r\nSet-Cookie: id=1\r\nContent-Length: 2\r\nX-Pad: ";
+        return head + QByteArray(size - head.size() - 4, 'x') + "\r\n\r\nok";
+    };
+    // A chunked answer whose first chunk-size line is `size` bytes long, without its break.
+    const auto withChunkLine = [](qsizetype size) {
+        return "HTTP/1.1 200 OK\r\nSet-Cookie: id=1\r\nTransfer-Encoding: chunked\r\n\r\n2;x=" +
+               QByteArray(size - 4, 'x') + "\r\nok\r\n0\r\n\r\n";
+    };
+    const QByteArray cookie = "id=1";
+    QTest::newRow("head at its limit refused") << withHead(limits.headBytes) << true << cookie;
+    QTest::newRow("head past its limit read, or its cookie kept")
+        << withHead(limits.headBytes + 1) << false << QByteArray();
+    QTest::newRow("chunk line at its limit refused")
+        << withChunkLine(limits.lineBytes) << true << cookie;
+    // The head was read before the body broke: its cookie counts, as in a browser.
+    QTest::newRow("chunk line past its limit read")
+        << withChunkLine(limits.lineBytes + 1) << false << cookie;
+}
+
+// The limits on the head and on a chunk line hold for the answer's bytes, not for the reads
+// that bring them: an answer is refused or read whether it comes whole or in pieces.
+void tst_NetworkHtmlEngine::answerLimitsHoldWhateverTheReads() {
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, whole);
+    QFETCH(QByteArray, cookie);
+
+    for (const qsizetype piece :
+         {answer.size(), qsizetype(65536), qsizetype(4096), qsizetype(7), qsizetype(1)}) {
+        HttpAnswer reading;
+        QByteArray body;
+        for (qsizetype at = 0; at < answer.size(); at += piece) {
+            reading.feed(answer.mid(at, piece));
+            body += reading.takeBody(reading.bodySize());
+        }
+        const QByteArray pieces = "in pieces of " + QByteArray::number(piece);
+        QVERIFY2(reading.state() == (whole ? HttpAnswer::State::Whole : HttpAnswer::State::Broken),
+                 pieces.constData());
+        QVERIFY2(reading.header("set-cookie") == cookie, pieces.constData());
+        QVERIFY2(body == (whole ? "ok" : ""), pieces.constData());
+    }
 }
 
 void tst_NetworkHtmlEngine::framedAnswers_data() {
