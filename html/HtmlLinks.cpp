@@ -16,10 +16,18 @@ QString fromUtf8(std::string_view text) {
 QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
                          const QByteArray &encoding, QDeadlineTimer deadline,
                          const std::atomic<bool> *stop) {
+    return readPage(utf8, documentUrl, encoding, deadline, stop).links;
+}
+
+PageReading readPage(QByteArrayView utf8, const QString &documentUrl, const QByteArray &encoding,
+                     QDeadlineTimer deadline, const std::atomic<bool> *stop) {
     const LinkScan scan = scanLinks(std::string_view(utf8.data(), std::size_t(utf8.size())), stop);
     if (scan.outcome == LinkScan::Outcome::Stopped || deadline.hasExpired())
         return {};
-    QStringList hrefs;
+    PageReading reading;
+    for (const std::string_view content : scan.robotsMeta)
+        reading.robots.append(fromUtf8(content));
+    QStringList &hrefs = reading.links;
     hrefs.reserve(qsizetype(scan.hrefs.size()));
     for (const std::string_view href : scan.hrefs)
         hrefs.append(fromUtf8(href));
@@ -47,5 +55,10 @@ QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
         if (!resolved.isNull())
             href = std::move(resolved);
     }
-    return hrefs;
+    if (scan.canonicalHref && base) {
+        reading.canonical = WebUrl::resolve(fromUtf8(*scan.canonicalHref), *base, encoding);
+        if (const qsizetype fragment = reading.canonical.indexOf(u'#'); fragment >= 0)
+            reading.canonical.truncate(fragment);
+    }
+    return reading;
 }

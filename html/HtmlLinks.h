@@ -22,3 +22,17 @@ QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
                          const QByteArray &encoding,
                          QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
                          const std::atomic<bool> *stop = nullptr);
+
+// A page's links as extractLinks reads them, and in the same pass what its head tells search
+// engines.
+struct PageReading {
+    QStringList links;
+    // The content of every `meta` of the head named "robots", as written.
+    QStringList robots;
+    // The first `link rel=canonical` of the head with an href, resolved as a link is and
+    // without its fragment; null when there is none or it does not resolve.
+    QString canonical;
+};
+PageReading readPage(QByteArrayView utf8, const QString &documentUrl, const QByteArray &encoding,
+                     QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
+                     const std::atomic<bool> *stop = nullptr);
