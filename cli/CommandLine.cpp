@@ -5,6 +5,7 @@
 #include "FileSystem.h"
 #include "HeadlessCrawl.h"
 #include "Interruption.h"
+#include "LoadedPages.h"
 #include "NetworkHtmlEngine.h"
 #include "Sitemap.h"
 
@@ -25,6 +26,7 @@ namespace {
 
 const char *const helpText =
     "Usage: corvane --crawl URL [--export DIR] [--frequency F] [--lists FILE] [--quiet]\n"
+    "                           [--indexable-only] [--lastmod]\n"
     "       corvane [--help | --version]\n"
     "\n"
     "Crawls a web site breadth-first from URL, as the window does when URL is typed into\n"
@@ -36,6 +38,10 @@ const char *const helpText =
     "  --frequency F    the pages' change frequency: Daily, Weekly or Monthly (default: Weekly)\n"
     "  --lists FILE     also write the level lists and the counts to FILE as JSON\n"
     "  --quiet          show errors only\n"
+    "  --indexable-only leave out of the sitemap the loaded pages that search engines would\n"
+    "                   not index: no 2xx answer, redirected, marked noindex (robots meta or\n"
+    "                   X-Robots-Tag), or another canonical address\n"
+    "  --lastmod        date each loaded page's entry by its Last-Modified header\n"
     "  --help           show this help and exit\n"
     "  --version        show the version and exit\n"
     "\n"
@@ -50,6 +56,8 @@ struct Options {
     QString frequency = defaultChangeFrequency;
     QString listsFile;
     bool quiet = false;
+    bool indexableOnly = false;
+    bool lastmod = false;
 };
 
 // The options, or why they are not usable.
@@ -98,6 +106,10 @@ Parsed parse(const QStringList &arguments) {
             flag(options.version);
         } else if (name == u"--quiet") {
             flag(options.quiet);
+        } else if (name == u"--indexable-only") {
+            flag(options.indexableOnly);
+        } else if (name == u"--lastmod") {
+            flag(options.lastmod);
         } else if (name == u"--crawl") {
             if (takesValue())
                 options.url = *value;
@@ -194,7 +206,15 @@ int crawl(const Options &options) {
     // page, whose work the page reader bounds.
     limits.maxBodyParsedHere = limits.maxBodyBytes;
     NetworkHtmlEngine network(limits);
-    StartPageWatch engine(network);
+    // The pages' facts are kept only when the document asks for them.
+    std::optional<LoadedPages> pages;
+    if (options.indexableOnly || options.lastmod) {
+        LoadedPages::Options document;
+        document.indexableOnly = options.indexableOnly;
+        document.lastmod = options.lastmod;
+        pages.emplace(network, document);
+    }
+    StartPageWatch engine(pages ? static_cast<HtmlEngine &>(*pages) : network);
     HeadlessCrawl view(*options.url, engine, interruption, progress);
     QString strURL = *options.url;
     CrawlSite(view, engine, strURL);
@@ -206,7 +226,7 @@ int crawl(const Options &options) {
         return 1;
     }
 
-    const QString document = BuildSitemap(view, options.frequency);
+    const QString document = BuildSitemap(view, options.frequency, pages ? &*pages : nullptr);
     QCoreApplication::processEvents();
     if (interruption.signal() != 0)
         return 128 + interruption.signal();
