@@ -7,6 +7,7 @@
 #include "Interruption.h"
 #include "LoadedPages.h"
 #include "NetworkHtmlEngine.h"
+#include "RobotsGate.h"
 #include "Sitemap.h"
 
 #include <QCoreApplication>
@@ -26,7 +27,7 @@ namespace {
 
 const char *const helpText =
     "Usage: corvane --crawl URL [--export DIR] [--frequency F] [--lists FILE] [--quiet]\n"
-    "                           [--indexable-only] [--lastmod]\n"
+    "                           [--indexable-only] [--lastmod] [--respect-robots]\n"
     "       corvane [--help | --version]\n"
     "\n"
     "Crawls a web site breadth-first from URL, as the window does when URL is typed into\n"
@@ -42,6 +43,8 @@ const char *const helpText =
     "                   not index: no 2xx answer, redirected, marked noindex (robots meta or\n"
     "                   X-Robots-Tag), or another canonical address\n"
     "  --lastmod        date each loaded page's entry by its Last-Modified header\n"
+    "  --respect-robots obey each server's robots.txt for corvane: pages it disallows are\n"
+    "                   listed but neither requested nor put in the sitemap\n"
     "  --help           show this help and exit\n"
     "  --version        show the version and exit\n"
     "\n"
@@ -58,6 +61,7 @@ struct Options {
     bool quiet = false;
     bool indexableOnly = false;
     bool lastmod = false;
+    bool respectRobots = false;
 };
 
 // The options, or why they are not usable.
@@ -110,6 +114,8 @@ Parsed parse(const QStringList &arguments) {
             flag(options.indexableOnly);
         } else if (name == u"--lastmod") {
             flag(options.lastmod);
+        } else if (name == u"--respect-robots") {
+            flag(options.respectRobots);
         } else if (name == u"--crawl") {
             if (takesValue())
                 options.url = *value;
@@ -206,15 +212,23 @@ int crawl(const Options &options) {
     // page, whose work the page reader bounds.
     limits.maxBodyParsedHere = limits.maxBodyBytes;
     NetworkHtmlEngine network(limits);
+    HtmlEngine *pagesFrom = &network;
+    std::optional<RobotsGate> robots;
+    if (options.respectRobots)
+        pagesFrom = &robots.emplace(network);
     // The pages' facts are kept only when the document asks for them.
     std::optional<LoadedPages> pages;
-    if (options.indexableOnly || options.lastmod) {
+    if (options.indexableOnly || options.lastmod || options.respectRobots) {
         LoadedPages::Options document;
         document.indexableOnly = options.indexableOnly;
         document.lastmod = options.lastmod;
-        pages.emplace(network, document);
+        if (robots)
+            document.allowed = [&robots](const QString &address) {
+                return robots->allows(address);
+            };
+        pagesFrom = &pages.emplace(*pagesFrom, document);
     }
-    StartPageWatch engine(pages ? static_cast<HtmlEngine &>(*pages) : network);
+    StartPageWatch engine(*pagesFrom);
     HeadlessCrawl view(*options.url, engine, interruption, progress);
     QString strURL = *options.url;
     CrawlSite(view, engine, strURL);

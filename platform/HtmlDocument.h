@@ -6,6 +6,10 @@
 
 #include <memory>
 
+// The name this program's crawler goes by in robots rules: the product token of the User-Agent
+// the network engine sends, which robots rules compare in any case.
+inline constexpr char crawlerName[] = "corvane";
+
 // What a load learnt of its page beside the links: how the server answered and what the page's
 // head says to search engines. All empty while loading and when nothing was asked for.
 struct PageFacts {

@@ -21,6 +21,7 @@
 
 namespace {
 
+// Starts with crawlerName, in any case.
 const QByteArray userAgent = QByteArrayLiteral("Corvane/" CORVANE_VERSION);
 constexpr int maxRedirects = 10;
 

@@ -27,7 +27,6 @@ bool isNoindex(QStringView directive) {
 // colon is a crawler's.
 constexpr std::array<QStringView, 4> valuedDirectives = {
     u"max-image-preview", u"max-snippet", u"max-video-preview", u"unavailable_after"};
-constexpr QStringView productToken = u"corvane";
 
 } // namespace
 
@@ -40,7 +39,7 @@ bool holdsNoindex(QStringView directives, DirectiveSource source) {
             bool valued = false;
             for (const QStringView known : valuedDirectives)
                 valued = valued || name.compare(known, Qt::CaseInsensitive) == 0;
-            if (valued || name.compare(productToken, Qt::CaseInsensitive) != 0)
+            if (valued || name.compare(QLatin1String(crawlerName), Qt::CaseInsensitive) != 0)
                 continue;
             directive = trimmed(directive.sliced(colon + 1));
         }

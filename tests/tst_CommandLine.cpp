@@ -184,8 +184,12 @@ void tst_CommandLine::documentForSearchEngines_data() {
     QTest::newRow("indexable only")
         << QStringList{"--indexable-only"} << refused << QStringList{} << QStringList{};
     QTest::newRow("lastmod") << QStringList{"--lastmod"} << QStringList{} << dated << QStringList{};
-    QTest::newRow("all options") << QStringList{"--indexable-only", "--lastmod"} << refused
-                                 << QStringList{dated[0], dated[2]} << QStringList{};
+    QTest::newRow("respect robots")
+        << QStringList{"--respect-robots"} << QStringList{"/blocked", "/blocked5"} << QStringList{}
+        << QStringList{"/blocked"};
+    QTest::newRow("all options") << QStringList{"--indexable-only", "--lastmod", "--respect-robots"}
+                                 << refused + QStringList{"/blocked", "/blocked5"}
+                                 << QStringList{dated[0], dated[2]} << QStringList{"/blocked"};
 }
 
 void tst_CommandLine::documentForSearchEngines() {
@@ -225,7 +229,10 @@ void tst_CommandLine::documentForSearchEngines() {
     QVERIFY(expected.contains(site + "/l5")); // never loaded, so never left out
     QCOMPARE(sitemapEntries(readFile(dir.filePath("sitemap.xml"))), expected);
 
+    // robots.txt comes before the first page.
     QList<QByteArray> targets;
+    if (options.contains("--respect-robots"))
+        targets.append("/robots.txt");
     for (const QByteArray &target : plainTargets) {
         if (!notRequested.contains(QString::fromLatin1(target)))
             targets.append(target);
@@ -255,6 +262,9 @@ void tst_CommandLine::failureWritesNothing_data() {
         << QStringList{"--crawl", "{site}/gone", "--export", "{dir}"} << 1 << "/gone: 404";
     QTest::newRow("non-HTML start page")
         << QStringList{"--crawl", "{site}/logo.png", "--export", "{dir}"} << 1 << "not HTML";
+    QTest::newRow("start page disallowed by robots.txt")
+        << QStringList{"--crawl", "{site}/private/", "--export", "{dir}", "--respect-robots"} << 1
+        << "/private/: disallowed by robots.txt";
 }
 
 void tst_CommandLine::failureWritesNothing() {
@@ -273,6 +283,7 @@ void tst_CommandLine::failureWritesNothing() {
     image.body = "\x89PNG\r\n\x1a\n";
     image.contentType = "image/png";
     h->server.setPage("/logo.png", image);
+    h->server.setPage("/robots.txt", answer(200, "User-agent: *\nDisallow: /private/\n"));
     // A port nothing listens on.
     QTcpServer closed;
     QVERIFY(closed.listen(QHostAddress::LocalHost));

@@ -1,0 +1,117 @@
+#include "RobotsGate.h"
+
+#include "WebUrl.h"
+
+namespace {
+
+// The origin ("http://host:port") and the path with its query of an http or https address;
+// nothing for any other.
+struct Place {
+    QString origin;
+    QByteArray pathAndQuery;
+};
+
+std::optional<Place> placeOf(const QString &address) {
+    const std::optional<WebUrl> url = WebUrl::parse(address);
+    if (!url || (url->scheme() != u"http" && url->scheme() != u"https"))
+        return std::nullopt;
+    // The serialised address is "scheme://[user@]host[:port]/path[?query][#fragment]".
+    const QString href = url->href();
+    const qsizetype authority = href.indexOf(u"://") + 3;
+    qsizetype path = authority;
+    while (path < href.size() && href[path] != u'/' && href[path] != u'?' && href[path] != u'#')
+        ++path;
+    const qsizetype user = href.lastIndexOf(u'@', path - 1);
+    const qsizetype host = user >= authority ? user + 1 : authority;
+    const qsizetype fragment = href.indexOf(u'#', path);
+    return Place{href.first(authority) + href.sliced(host, path - host),
+                 href.sliced(path, (fragment < 0 ? href.size() : fragment) - path).toLatin1()};
+}
+
+} // namespace
+
+// A page's document once its origin's rules have come: the engine's, or none when they
+// disallow the address.
+class RobotsGate::Gated final : public HtmlDocument {
+public:
+    Gated(RobotsGate &gate, const QString &address, Place place)
+        : m_gate(gate)
+        , m_address(address)
+        , m_place(std::move(place)) {}
+
+    QString readyState() const override {
+        if (m_document)
+            return m_document->readyState();
+        if (m_refused)
+            return QStringLiteral("complete");
+        const RobotsRules *rules = m_gate.rulesOf(m_place.origin);
+        if (!rules)
+            return QStringLiteral("loading");
+        if (rules->allows(m_place.pathAndQuery))
+            m_document = m_gate.m_engine.createDocumentFromUrl(m_address);
+        m_refused = !m_document;
+        return readyState();
+    }
+    QStringList links() const override { return m_document ? m_document->links() : QStringList(); }
+    QString failure() const override {
+        if (m_document)
+            return m_document->failure();
+        return m_refused ? QStringLiteral("disallowed by robots.txt") : QString();
+    }
+    PageFacts facts() const override { return m_document ? m_document->facts() : PageFacts(); }
+
+private:
+    RobotsGate &m_gate;
+    const QString m_address;
+    const Place m_place;
+    mutable std::unique_ptr<HtmlDocument> m_document;
+    mutable bool m_refused = false;
+};
+
+RobotsGate::RobotsGate(HtmlEngine &engine)
+    : m_engine(engine) {
+}
+
+RobotsGate::~RobotsGate() = default;
+
+std::unique_ptr<HtmlDocument> RobotsGate::createDocumentFromUrl(const QString &address) {
+    std::optional<Place> place = placeOf(address);
+    if (!place)
+        return m_engine.createDocumentFromUrl(address);
+    std::shared_ptr<Origin> &origin = m_origins[place->origin];
+    if (!origin) {
+        origin = std::make_shared<Origin>();
+        origin->robotsTxt =
+            m_engine.createFileFromUrl(place->origin + QLatin1String("/robots.txt"),
+                                       RobotsRules::maxBytes, RobotsRules::maxRedirects);
+        // An engine that loads no files has no rules to obey.
+        if (!origin->robotsTxt)
+            origin->rules = RobotsRules::fromAnswer(404, {}, crawlerName);
+    }
+    return std::make_unique<Gated>(*this, address, std::move(*place));
+}
+
+std::unique_ptr<HtmlDocument> RobotsGate::createFileFromUrl(const QString &address, qint64 maxBytes,
+                                                            int maxRedirects) {
+    return m_engine.createFileFromUrl(address, maxBytes, maxRedirects);
+}
+
+const RobotsRules *RobotsGate::rulesOf(const QString &origin) {
+    const std::shared_ptr<Origin> known = m_origins.value(origin);
+    if (!known)
+        return nullptr;
+    if (!known->rules && known->robotsTxt->readyState() == u"complete") {
+        known->rules = RobotsRules::fromAnswer(known->robotsTxt->facts().status,
+                                               known->robotsTxt->body(), crawlerName);
+        known->robotsTxt.reset();
+    }
+    return known->rules ? &*known->rules : nullptr;
+}
+
+bool RobotsGate::allows(const QString &address) const {
+    const std::optional<Place> place = placeOf(address);
+    if (!place)
+        return true;
+    const std::shared_ptr<Origin> origin = m_origins.value(place->origin);
+    return !origin || !origin->rules || origin->rules->allows(place->pathAndQuery);
+}
