@@ -36,6 +36,8 @@ PageReading readPage(QByteArrayView utf8, const QString &documentUrl, const QByt
         baseHref = fromUtf8(*scan.baseHref);
 
     const std::optional<WebUrl> documentAddress = WebUrl::parse(documentUrl);
+    if (documentAddress)
+        reading.address = documentAddress->href();
     std::optional<WebUrl> base = documentAddress;
     if (baseHref && documentAddress) {
         // A base href that does not resolve, or that would make every link a data: or
@@ -55,10 +57,18 @@ PageReading readPage(QByteArrayView utf8, const QString &documentUrl, const QByt
         if (!resolved.isNull())
             href = std::move(resolved);
     }
-    if (scan.canonicalHref && base) {
-        reading.canonical = WebUrl::resolve(fromUtf8(*scan.canonicalHref), *base, encoding);
-        if (const qsizetype fragment = reading.canonical.indexOf(u'#'); fragment >= 0)
-            reading.canonical.truncate(fragment);
-    }
+    if (scan.canonicalHref)
+        reading.canonicalHref = fromUtf8(*scan.canonicalHref);
+    reading.base = std::move(base);
+    reading.encoding = encoding;
     return reading;
+}
+
+QString PageReading::canonical() const {
+    if (canonicalHref.isNull() || !base)
+        return {};
+    QString address = WebUrl::resolve(canonicalHref, *base, encoding);
+    if (const qsizetype fragment = address.indexOf(u'#'); fragment >= 0)
+        address.truncate(fragment);
+    return address;
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "WebUrl.h"
+
 #include <atomic>
 
 // The links of an HTML page given in UTF-8, as a browser's `document.links` reports them: every `a`
@@ -27,11 +29,22 @@ QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
 // engines.
 struct PageReading {
     QStringList links;
+    // `documentUrl` as the reader parsed it; null when it does not parse.
+    QString address;
     // The content of every `meta` of the head named "robots", as written.
     QStringList robots;
-    // The first `link rel=canonical` of the head with an href, resolved as a link is and
-    // without its fragment; null when there is none or it does not resolve.
-    QString canonical;
+    // The href of the first `link rel=canonical` of the head with an href, as written; null
+    // when there is none.
+    QString canonicalHref;
+    // What an href resolves against: the page's base address (none when the document's
+    // address does not parse) and its encoding.
+    std::optional<WebUrl> base;
+    QByteArray encoding;
+
+    // The canonical href resolved as a link is, without its fragment; null when there is none
+    // or it does not resolve. Resolving an address costs about as much as reading a small
+    // page's head: it is done only when asked for.
+    QString canonical() const;
 };
 PageReading readPage(QByteArrayView utf8, const QString &documentUrl, const QByteArray &encoding,
                      QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),

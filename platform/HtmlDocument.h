@@ -13,8 +13,8 @@ inline constexpr char crawlerName[] = "corvane";
 // What a load learnt of its page beside the links: how the server answered and what the page's
 // head says to search engines. All empty while loading and when nothing was asked for.
 struct PageFacts {
-    // The address finally loaded, after any redirects, as the page reader reads it, without
-    // its fragment; null when no answer came.
+    // The address finally loaded, after any redirects, without its fragment, as the page
+    // reader reads it (as sent, when the page was not read); null when no answer came.
     QString address;
     // Whether redirects led to another address than the one asked for.
     bool redirected = false;

@@ -291,7 +291,14 @@ public:
     }
     QStringList links() const override { return m_links; }
     QString failure() const override { return m_complete ? m_failure : QString(); }
-    PageFacts facts() const override { return m_complete ? m_facts : PageFacts(); }
+    PageFacts facts() const override {
+        if (!m_complete)
+            return {};
+        PageFacts facts = m_facts;
+        if (m_head)
+            facts.canonical = m_head->canonical();
+        return facts;
+    }
     QByteArray body() const override { return m_complete ? m_body : QByteArray(); }
 
 private:
@@ -381,8 +388,8 @@ private:
         m_facts.lastModified = m_reply->header("Last-Modified");
         const QUrl url = m_reply->url();
         m_facts.redirected = url != m_asked;
-        if (const std::optional<WebUrl> address = WebUrl::parse(QString::fromUtf8(url.toEncoded())))
-            m_facts.address = address->href();
+        // The page reader's reading of it replaces it once the page is read.
+        m_facts.address = QString::fromUtf8(url.toEncoded());
     }
 
     void parse() {
@@ -411,11 +418,12 @@ private:
             const DecodedPage page = decodePage(body, contentType, TextForm::Utf8WhenUtf8);
             if (!page.isHtml)
                 return std::optional<PageReading>();
-            if (page.isXml)
-                return std::optional(PageReading{
-                    extractXhtmlLinks(page.text, finalUrl, page.encoding, end, stop.get()),
-                    {},
-                    {}});
+            if (page.isXml) {
+                PageReading reading;
+                reading.links =
+                    extractXhtmlLinks(page.text, finalUrl, page.encoding, end, stop.get());
+                return std::optional(std::move(reading));
+            }
             const QByteArray utf8 = page.text.isEmpty() ? page.utf8 : page.text.toUtf8();
             return std::optional(readPage(utf8, finalUrl, page.encoding, end, stop.get()));
         };
@@ -437,8 +445,11 @@ private:
         if (!reading && m_failure.isNull())
             m_failure = QStringLiteral("not HTML");
         if (reading && !m_complete) {
+            if (!reading->address.isNull())
+                m_facts.address = reading->address;
             m_facts.robotsMeta = reading->robots;
-            m_facts.canonical = reading->canonical;
+            m_head = reading;
+            m_head->links.clear();
         }
         complete(reading ? reading->links : QStringList());
     }
@@ -480,8 +491,9 @@ private:
     QFutureWatcher<std::optional<PageReading>> m_parse;
     QStringList m_links;
     PageFacts m_facts;
-    QString m_failure;   // null unless the page failed
-    int m_redirects = 0; // followed so far
+    std::optional<PageReading> m_head; // the reading, but for the links
+    QString m_failure;                 // null unless the page failed
+    int m_redirects = 0;               // followed so far
     bool m_complete = false;
 };
 

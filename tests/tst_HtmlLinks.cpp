@@ -203,7 +203,7 @@ void tst_HtmlLinks::headTellsSearchEngines() {
     const PageReading reading =
         readPage(html.toUtf8(), QStringLiteral("http://site.test/dir/page.html"), "UTF-8");
     QCOMPARE(reading.robots, robots);
-    QCOMPARE(reading.canonical, canonical);
+    QCOMPARE(reading.canonical(), canonical);
 }
 
 // The link scanner reads pages without building their tree; gumbo's tree is the second
