@@ -25,11 +25,23 @@ public:
 
     // Whether the rules of the address's origin allow it, as far as they are known: an
     // address of an origin never asked for, or that is no http or https address, is allowed.
+    // An address asked for keeps the decision made then.
     bool allows(const QString &address) const;
 
 private:
     class Gated;
 
+public:
+    // An address as the rules read it.
+    struct Place {
+        QString origin;          // "http://host:port", as serialised
+        QByteArray pathAndQuery; // "/a/b?c"
+    };
+
+private:
+    // The origin ("http://host:port") of an http or https address, and its path and query;
+    // nothing for any other address.
+    std::optional<Place> placeOf(const QString &address) const;
     // The rules of `origin`, once they have arrived.
     const RobotsRules *rulesOf(const QString &origin);
 
@@ -40,4 +52,5 @@ private:
 
     HtmlEngine &m_engine;
     QHash<QString, std::shared_ptr<Origin>> m_origins; // by "scheme://host:port"
+    QHash<QString, bool> m_decided;                    // whether an address asked for was allowed
 };
