@@ -418,12 +418,9 @@ private:
             const DecodedPage page = decodePage(body, contentType, TextForm::Utf8WhenUtf8);
             if (!page.isHtml)
                 return std::optional<PageReading>();
-            if (page.isXml) {
-                PageReading reading;
-                reading.links =
-                    extractXhtmlLinks(page.text, finalUrl, page.encoding, end, stop.get());
-                return std::optional(std::move(reading));
-            }
+            if (page.isXml)
+                return std::optional(
+                    readXhtmlPage(page.text, finalUrl, page.encoding, end, stop.get()));
             const QByteArray utf8 = page.text.isEmpty() ? page.utf8 : page.text.toUtf8();
             return std::optional(readPage(utf8, finalUrl, page.encoding, end, stop.get()));
         };
