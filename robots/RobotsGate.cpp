@@ -51,7 +51,7 @@ public:
     QString readyState() const override {
         if (m_document)
             return m_document->readyState();
-        if (m_refused)
+        if (!m_failure.isNull())
             return QStringLiteral("complete");
         const RobotsRules *rules = m_gate.rulesOf(m_place.origin);
         if (!rules)
@@ -60,14 +60,17 @@ public:
         m_gate.m_decided.insert(m_address, allowed);
         if (allowed)
             m_document = m_gate.m_engine.createDocumentFromUrl(m_address);
-        m_refused = !m_document;
+        if (!m_document) {
+            m_failure = allowed ? QStringLiteral("the address cannot be requested")
+                                : QStringLiteral("disallowed by robots.txt");
+        }
         return readyState();
     }
     QStringList links() const override { return m_document ? m_document->links() : QStringList(); }
     QString failure() const override {
         if (m_document)
             return m_document->failure();
-        return m_refused ? QStringLiteral("disallowed by robots.txt") : QString();
+        return m_failure;
     }
     PageFacts facts() const override { return m_document ? m_document->facts() : PageFacts(); }
 
@@ -76,7 +79,7 @@ private:
     const QString m_address;
     const Place m_place;
     mutable std::unique_ptr<HtmlDocument> m_document;
-    mutable bool m_refused = false;
+    mutable QString m_failure; // null unless no page is loaded
 };
 
 RobotsGate::RobotsGate(HtmlEngine &engine)

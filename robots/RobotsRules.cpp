@@ -146,8 +146,17 @@ RobotsRules RobotsRules::parse(QByteArrayView text, QByteArrayView productToken)
                 (name > 0 && value.first(name).compare(productToken, Qt::CaseInsensitive) == 0);
         } else if ((key == "allow" || key == "disallow") && !groups.isEmpty()) {
             inRules = true;
-            if (!value.isEmpty())
-                groups.last().rules.append({key == "allow", canonical(value)});
+            if (!value.isEmpty()) {
+                const QByteArray written = canonical(value);
+                QByteArray pattern;
+                for (const char c : written) {
+                    if (c != '*' || !pattern.endsWith('*'))
+                        pattern += c;
+                }
+                const qsizetype literals =
+                    written.size() - written.count('*') - (written.endsWith('$') ? 1 : 0);
+                groups.last().rules.append({key == "allow", pattern, written.size(), literals});
+            }
         }
     }
     const bool anyProduct =
@@ -169,8 +178,12 @@ bool RobotsRules::allows(QByteArrayView pathAndQuery) const {
     qsizetype longest = -1;
     bool allowed = true;
     for (const Rule &rule : m_rules) {
-        const qsizetype length = rule.pattern.size();
-        if (length < longest || (length == longest && allowed) || !matches(rule.pattern, path))
+        const qsizetype length = rule.length;
+        // A pattern with more octets than the path cannot match it, and one that can is at
+        // most about twice as long as the path: the matcher's work, which grows with both
+        // lengths, stays bounded by the path's however long a hostile rule is.
+        if (length < longest || (length == longest && allowed) || rule.literals > path.size() ||
+            !matches(rule.pattern, path))
             continue;
         longest = length;
         allowed = rule.allow;

@@ -27,7 +27,10 @@ public:
 private:
     struct Rule {
         bool allow;
-        QByteArray pattern; // percent-encoding made canonical
+        QByteArray pattern; // percent-encoding made canonical, runs of "*" as one
+        qsizetype length;   // of the pattern as written, encoding made canonical: its weight
+        // The octets a path must have for the pattern to match it: all but "*" and "$".
+        qsizetype literals;
     };
     static RobotsRules parse(QByteArrayView text, QByteArrayView productToken);
 
