@@ -132,6 +132,14 @@ void tst_Sitemap::entriesLeftOutAndDated() {
                  entry("df", "0.20", "Daily", date) + "\r\n</urlset>");
     ListsView none("-start", Lists{{{"-a"}, {}, {}, {}, {}, {}}});
     QCOMPARE(BuildSitemap(none, "Daily", &notes), head + "</urlset>");
+
+    // A split counts the dates: a document within the limit undated is split dated.
+    ListsView all("d", Lists{{{"d1", "d2", "d3"}, {}, {}, {}, {}, {}}});
+    const qsizetype limit = BuildSitemap(all, "Daily").toUtf8().size();
+    const SitemapSplit split = SplitSitemap(BuildSitemap(all, "Daily", &notes), 10, limit);
+    QCOMPARE(split.parts.size(), 2);
+    for (const QByteArray &part : split.parts)
+        QVERIFY(part.size() <= limit && part.count("<lastmod>") == part.count("<url>"));
 }
 
 void tst_Sitemap::httpDates_data() {
