@@ -55,11 +55,14 @@ QString escaped(const QString &text) {
 }
 
 void appendEntry(QString &document, const QString &address, const QString &priority,
-                 const QString &frequency) {
+                 const QString &frequency, const QString &lastmod = {}) {
     const QString loc = escaped(address);
+    const bool dated = !lastmod.isNull();
     const QStringView pieces[] = {u"<url>\r\n<loc>",
                                   loc,
-                                  u"</loc>\r\n<priority>",
+                                  dated ? u"</loc>\r\n<lastmod>" : u"</loc>\r\n<priority>",
+                                  lastmod,
+                                  dated ? u"</lastmod>\r\n<priority>" : u"",
                                   priority,
                                   u"</priority>\r\n<changefreq>",
                                   frequency,
@@ -80,7 +83,7 @@ void appendEntry(QString &document, const QString &address, const QString &prior
 
 } // namespace
 
-QString BuildSitemap(SitemapView &view, const QString &frequency) {
+QString BuildSitemap(SitemapView &view, const QString &frequency, const EntryNotes *notes) {
     const QString changeFrequency = escaped(frequency);
     QString document = QLatin1String("<?xml version='1.0' encoding='UTF-8'?>\r\n"
                                      "<urlset\r\n"
@@ -91,19 +94,29 @@ QString BuildSitemap(SitemapView &view, const QString &frequency) {
                                      "http://www.sitemaps.org/schemas/sitemap/0.9/sitemap.xsd'>"
                                      "\r\n<!-- created with Corvane ") +
                        makerHomePage + QLatin1String(" -->\r\n");
-    appendEntry(document, view.startAddress(), QStringLiteral("1.00"), changeFrequency);
+    const QString start = view.startAddress();
+    const EntryNote startNote = notes ? notes->noteFor(start, -1) : EntryNote();
+    bool anyEntry = startNote.listed;
+    if (startNote.listed)
+        appendEntry(document, start, QStringLiteral("1.00"), changeFrequency, startNote.lastmod);
 
     for (int level = 0; level < levels; ++level) {
         const int count = view.linkCount(level);
         for (int index = 0; index < count; ++index) {
             view.selectLink(level, index);
-            if (level <= deepestLevelOnNewLine)
+            const QString address = view.selectedLink(level);
+            const EntryNote note = notes ? notes->noteFor(address, level) : EntryNote();
+            if (!note.listed)
+                continue;
+            if (level <= deepestLevelOnNewLine && anyEntry)
                 document += QStringView(u"\r\n");
-            appendEntry(document, view.selectedLink(level), levelPriorities[level],
-                        changeFrequency);
+            anyEntry = true;
+            appendEntry(document, address, levelPriorities[level], changeFrequency, note.lastmod);
         }
     }
-    document += QLatin1String("\r\n</urlset>");
+    if (anyEntry)
+        document += QStringView(u"\r\n");
+    document += QLatin1String("</urlset>");
     return document;
 }
 

@@ -12,6 +12,8 @@ class tst_HtmlLinks : public QObject {
 private Q_SLOTS:
     void linksAsBrowserReportsThem_data();
     void linksAsBrowserReportsThem();
+    void headTellsSearchEngines_data();
+    void headTellsSearchEngines();
     void scannerAgreesWithTreeBuilder_data();
     void scannerAgreesWithTreeBuilder();
     void deeplyNestedPageIsRead();
@@ -169,6 +171,41 @@ void tst_HtmlLinks::linksAsBrowserReportsThem() {
     QFETCH(QByteArray, encoding);
     QFETCH(QStringList, links);
     QCOMPARE(extractLinks(html.toUtf8(), documentUrl, encoding), links);
+}
+
+void tst_HtmlLinks::headTellsSearchEngines_data() {
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<QStringList>("robots");
+    QTest::addColumn<QString>("canonical");
+
+    QTest::newRow("robots metas of the head, any case, references decoded")
+        << R"(<meta name=Robots content="NoIndex, x"><meta name=otherbot content=noindex>)"
+           R"(<meta name=robots content="no&#110;e">)"
+        << QStringList{"NoIndex, x", "none"} << QString();
+    QTest::newRow("meta after the head's end goes into the head")
+        << "<head></head><meta name=robots content=noindex><p>" << QStringList{"noindex"}
+        << QString();
+    QTest::newRow("noscript of the head counts")
+        << "<noscript><meta name=robots content=noindex></noscript>" << QStringList{"noindex"}
+        << QString();
+    QTest::newRow("body and template do not count")
+        << "<template><meta name=robots content=a><link rel=canonical href=/t></template>"
+           "<p><meta name=robots content=noindex><link rel=canonical href=/b>"
+        << QStringList{} << QString();
+    QTest::newRow("first canonical with an href, against the base, without fragment")
+        << R"(<link rel=canonical><link rel="alternate CANONICAL" href="c#top">)"
+           R"(<link rel=canonical href=/other><base href="/b/">)"
+        << QStringList{} << "http://site.test/b/c";
+}
+
+void tst_HtmlLinks::headTellsSearchEngines() {
+    QFETCH(QString, html);
+    QFETCH(QStringList, robots);
+    QFETCH(QString, canonical);
+    const PageReading reading =
+        readPage(html.toUtf8(), QStringLiteral("http://site.test/dir/page.html"), "UTF-8");
+    QCOMPARE(reading.robots, robots);
+    QCOMPARE(reading.canonical(), canonical);
 }
 
 // The link scanner reads pages without building their tree; gumbo's tree is the second
@@ -369,10 +406,10 @@ void tst_HtmlLinks::pageReadInItsEncoding() {
     QFETCH(QByteArray, body);
     QFETCH(QByteArray, contentType);
     QFETCH(QStringList, links);
-    const std::optional<QStringList> read =
-        pageLinks(body, contentType, QStringLiteral("http://site.test/dir/page.html"));
+    const std::optional<PageReading> read =
+        readServedPage(body, contentType, QStringLiteral("http://site.test/dir/page.html"));
     QVERIFY(read);
-    QCOMPARE(*read, links);
+    QCOMPARE(read->links, links);
 }
 
 QTEST_APPLESS_MAIN(tst_HtmlLinks)

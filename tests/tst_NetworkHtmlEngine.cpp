@@ -51,6 +51,8 @@ private Q_SLOTS:
     void gzipBombGivesNoLinks();
     void httpsPages_data();
     void httpsPages();
+    void factsAlikeOverBothClients_data();
+    void factsAlikeOverBothClients();
 };
 
 namespace {
@@ -774,6 +776,56 @@ void tst_NetworkHtmlEngine::httpsPages() {
              linksFrom.isEmpty() ? QStringList() : onServer(linked, {"/dir/child", "/top"}));
     QCOMPARE(tls.targets(), targets);
     QCOMPARE(tls.protocols(), targets.isEmpty() ? QList<QByteArray>() : QList{protocol});
+}
+
+void tst_NetworkHtmlEngine::factsAlikeOverBothClients_data() {
+    QTest::addColumn<bool>("https");
+    QTest::newRow("plain HTTP") << false;
+    QTest::newRow("HTTPS") << true;
+}
+
+// What a page and a file report beside their links, after a redirect, over each client.
+void tst_NetworkHtmlEngine::factsAlikeOverBothClients() {
+    QFETCH(bool, https);
+    HttpServer server;
+    QVERIFY(https ? server.listen(serverTls(ServerCertificate::Trusted, {"http/1.1"}))
+                  : server.listen());
+    HttpServer::Response redirect;
+    redirect.status = 301;
+    redirect.headers = {{"Location", "/dir/page"}, {"Last-Modified", "of the redirect"}};
+    server.setPage("/old", redirect);
+    HttpServer::Response page;
+    page.status = 203;
+    page.headers = {{"X-Robots-Tag", "otherbot: noindex"},
+                    {"X-Robots-Tag", "nofollow"},
+                    {"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}};
+    page.body = "<head><meta name=robots content=nosnippet><link rel=canonical href=c#f>";
+    server.setPage("/dir/page", page);
+    redirect.headers = {{"Location", "/dir/page"}};
+    server.setPage("/robots.txt", redirect);
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None, {testAuthority()});
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/old#x"));
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    const PageFacts facts = doc->facts();
+    QCOMPARE(facts.address, server.url("/dir/page"));
+    QVERIFY(facts.redirected);
+    QCOMPARE(facts.status, 203);
+    QCOMPARE(facts.robotsTag, QByteArray("otherbot: noindex, nofollow"));
+    QCOMPARE(facts.lastModified, QByteArray("Sun, 06 Nov 1994 08:49:37 GMT"));
+    QCOMPARE(facts.robotsMeta, QStringList{"nosnippet"});
+    QCOMPARE(facts.canonical, server.url("/dir/c"));
+
+    // A file that is a page keeps its bytes up to the limit; a redirect past the limit is the
+    // answer.
+    for (const int redirects : {1, 0}) {
+        const std::unique_ptr<HtmlDocument> file =
+            engine.createFileFromUrl(server.url("/robots.txt"), 20, redirects);
+        QTRY_COMPARE_WITH_TIMEOUT(file->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+        QCOMPARE(file->facts().status, redirects ? 203 : 301);
+        QCOMPARE(file->body(), redirects ? page.body.left(20) : QByteArray());
+        QVERIFY(file->links().isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_NetworkHtmlEngine)

@@ -1,4 +1,5 @@
 #include "Export.h"
+#include "PageRules.h"
 #include "Sitemap.h"
 
 #include <QTest>
@@ -46,10 +47,22 @@ const QString head = "<?xml version='1.0' encoding='UTF-8'?>\r\n"
                      "<!-- created with Corvane " +
                      makerHomePage + " -->\r\n";
 
-QString entry(const QString &loc, const QString &priority, const QString &frequency) {
-    return "<url>\r\n<loc>" + loc + "</loc>\r\n<priority>" + priority +
-           "</priority>\r\n<changefreq>" + frequency + "</changefreq>\r\n</url>";
+QString entry(const QString &loc, const QString &priority, const QString &frequency,
+              const QString &lastmod = {}) {
+    return "<url>\r\n<loc>" + loc + "</loc>\r\n" +
+           (lastmod.isNull() ? QString() : "<lastmod>" + lastmod + "</lastmod>\r\n") +
+           "<priority>" + priority + "</priority>\r\n<changefreq>" + frequency +
+           "</changefreq>\r\n</url>";
 }
+
+// Leaves out the addresses that start with "-" and dates those that start with "d".
+class Notes final : public EntryNotes {
+public:
+    EntryNote noteFor(const QString &address, int) const override {
+        return {!address.startsWith(u'-'),
+                address.startsWith(u'd') ? QStringLiteral("2026-01-02T03:04:05+00:00") : QString()};
+    }
+};
 
 } // namespace
 
@@ -59,6 +72,9 @@ private Q_SLOTS:
     void document_data();
     void document();
     void walkLeavesLastEntrySelected();
+    void entriesLeftOutAndDated();
+    void httpDates_data();
+    void httpDates();
     void splitWithinLimits_data();
     void splitWithinLimits();
 };
@@ -105,6 +121,60 @@ void tst_Sitemap::walkLeavesLastEntrySelected() {
     ListsView view("http://s.test/", Lists{{{"a", "b", "c"}, {}, {"d"}, {}, {}, {"e", "f"}}});
     BuildSitemap(view, "Weekly");
     QCOMPARE(view.selected, (std::array<int, 6>{2, -1, 0, -1, -1, 1}));
+}
+
+void tst_Sitemap::entriesLeftOutAndDated() {
+    ListsView view("-start", Lists{{{"-a", "da"}, {"-b"}, {}, {}, {"-e", "e"}, {"df"}}});
+    const Notes notes;
+    const QString date = "2026-01-02T03:04:05+00:00";
+    QCOMPARE(BuildSitemap(view, "Daily", &notes),
+             head + entry("da", "0.80", "Daily", date) + entry("e", "0.30", "Daily") +
+                 entry("df", "0.20", "Daily", date) + "\r\n</urlset>");
+    ListsView none("-start", Lists{{{"-a"}, {}, {}, {}, {}, {}}});
+    QCOMPARE(BuildSitemap(none, "Daily", &notes), head + "</urlset>");
+
+    // A split counts the dates: a document within the limit undated is split dated.
+    ListsView all("d", Lists{{{"d1", "d2", "d3"}, {}, {}, {}, {}, {}}});
+    const qsizetype limit = BuildSitemap(all, "Daily").toUtf8().size();
+    const SitemapSplit split = SplitSitemap(BuildSitemap(all, "Daily", &notes), 10, limit);
+    QCOMPARE(split.parts.size(), 2);
+    for (const QByteArray &part : split.parts)
+        QVERIFY(part.size() <= limit && part.count("<lastmod>") == part.count("<url>"));
+}
+
+void tst_Sitemap::httpDates_data() {
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QString>("lastmod"); // null: not a date
+
+    const QString nov1994 = "1994-11-06T08:49:37+00:00";
+    QTest::newRow("IMF-fixdate") << QByteArray("Sun, 06 Nov 1994 08:49:37 GMT") << nov1994;
+    QTest::newRow("RFC 850") << QByteArray("Sunday, 06-Nov-94 08:49:37 GMT") << nov1994;
+    QTest::newRow("asctime") << QByteArray("Sun Nov  6 08:49:37 1994") << nov1994;
+    QTest::newRow("asctime, two-digit day, white space around")
+        << QByteArray(" Thu Feb 29 23:59:60 2024\t") << "2024-02-29T23:59:59+00:00";
+    QTest::newRow("RFC 850 year at most 50 years ahead")
+        << QByteArray("Monday, 01-Jan-76 00:00:00 GMT") << "2076-01-01T00:00:00+00:00";
+    QTest::newRow("RFC 850 year further ahead is the last century's")
+        << QByteArray("Monday, 01-Jan-77 00:00:00 GMT") << "1977-01-01T00:00:00+00:00";
+    const QString bad;
+    QTest::newRow("no such day") << QByteArray("Fri, 30 Feb 2024 10:00:00 GMT") << bad;
+    QTest::newRow("hour 24") << QByteArray("Sun, 06 Nov 1994 24:00:00 GMT") << bad;
+    QTest::newRow("second 61") << QByteArray("Sun, 06 Nov 1994 08:49:61 GMT") << bad;
+    QTest::newRow("zone other than GMT") << QByteArray("Sun, 06 Nov 1994 08:49:37 UTC") << bad;
+    QTest::newRow("month in lower case") << QByteArray("Sun, 06 nov 1994 08:49:37 GMT") << bad;
+    QTest::newRow("one-digit day") << QByteArray("Sun, 6 Nov 1994 08:49:37 GMT") << bad;
+    QTest::newRow("ISO date") << QByteArray("1994-11-06T08:49:37Z") << bad;
+    QTest::newRow("year 0") << QByteArray("Sun, 06 Nov 0000 08:49:37 GMT") << bad;
+    QTest::newRow("trailing text") << QByteArray("Sun, 06 Nov 1994 08:49:37 GMT x") << bad;
+    QTest::newRow("empty") << QByteArray() << bad;
+}
+
+void tst_Sitemap::httpDates() {
+    QFETCH(QByteArray, header);
+    QFETCH(QString, lastmod);
+    const QDateTime now(QDate(2026, 12, 7), QTime(16, 0), Qt::UTC);
+    const std::optional<QDateTime> date = parseHttpDate(header, now);
+    QCOMPARE(date ? lastmodText(*date) : QString(), lastmod);
 }
 
 void tst_Sitemap::splitWithinLimits_data() {
