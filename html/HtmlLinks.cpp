@@ -15,9 +15,8 @@ QString fromUtf8(std::string_view text) {
 
 // readPage, and with a `tentative` encoding, the encoding a meta declares instead when it is
 // another one (the reading is then empty).
-PageReading readPageIn(QByteArrayView utf8, const QString &documentUrl,
-                       const QByteArray &encoding, QDeadlineTimer deadline,
-                       const std::atomic<bool> *stop, bool tentative,
+PageReading readPageIn(QByteArrayView utf8, const QString &documentUrl, const QByteArray &encoding,
+                       QDeadlineTimer deadline, const std::atomic<bool> *stop, bool tentative,
                        QByteArray *changedEncoding) {
     const LinkScan scan =
         scanLinks(std::string_view(utf8.data(), std::size_t(utf8.size())), stop,
@@ -100,8 +99,8 @@ std::optional<PageReading> readServedPage(const QByteArray &body, const QByteArr
     if (page.isXml)
         return readXhtmlPage(page.text, documentUrl, page.encoding, deadline, stop);
     QByteArray changed;
-    PageReading reading = readPageIn(page.utf8, documentUrl, page.encoding, deadline, stop,
-                                     page.tentative, &changed);
+    PageReading reading =
+        readPageIn(page.utf8, documentUrl, page.encoding, deadline, stop, page.tentative, &changed);
     if (changed.isEmpty())
         return reading;
     // The second reading is certain of its encoding, so a page is read twice at most.
