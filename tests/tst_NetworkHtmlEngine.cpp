@@ -265,11 +265,13 @@ void tst_NetworkHtmlEngine::failedLoads() {
 }
 
 void tst_NetworkHtmlEngine::requestsOnOneConnection() {
+    // Two servers on one host, told apart by their ports.
     HttpServer server;
-    QVERIFY(server.listen());
-    const QList<QByteArray> paths{"/one", "/two", "/three"};
-    for (const QByteArray &path : paths)
+    HttpServer other;
+    QVERIFY(server.listen() && other.listen());
+    for (const QByteArray path : {"/one", "/two", "/three"})
         server.setHtml(path, "<a href=\"" + path + "/next\">next</a>");
+    other.setHtml("/other", "<a href=\"/other/next\">next</a>");
     // A cookie the server sets goes back with the requests after it; one that would break
     // the request's lines does not.
     HttpServer::Response first;
@@ -277,29 +279,52 @@ void tst_NetworkHtmlEngine::requestsOnOneConnection() {
                      {"Set-Cookie", "evil=a\rX-Injected: 1; Path=/"}};
     first.body = "<a href=\"/one/next\">next</a>";
     server.setPage("/one", first);
+    // Answers without a body end at their head, and leave the connection to the next request.
+    HttpServer::Response empty;
+    server.setPage("/empty", empty);
+    empty.status = 204;
+    server.setPage("/none", empty);
+    empty.status = 302;
+    empty.headers = {{"Location", "/two"}};
+    server.setPage("/moved", empty);
+    empty.headers = {{"Location", other.url("/other").toUtf8()}};
+    server.setPage("/away", empty);
 
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
     // Addresses that cannot be requested give no document and send nothing.
     for (const char *address : {"", "   ", "not a url", "http://", "mailto:x@y",
                                 "javascript:void(0)", "ftp://127.0.0.1/"})
         QVERIFY2(!engine.createDocumentFromUrl(QString::fromLatin1(address)), address);
-    for (const QByteArray &path : paths) {
-        // Spaces around an address are no part of it.
-        const QString address = "  " + server.url(QString::fromLatin1(path)) + "  ";
+    // Spaces around an address are no part of it.
+    const QList<std::pair<QString, QString>> loads = {
+        {"  " + server.url("/one") + "  ", server.url("/one/next")},
+        {server.url("/empty"), {}},
+        {server.url("/none"), {}},
+        {server.url("/moved"), server.url("/two/next")},
+        {other.url("/other"), other.url("/other/next")},
+        {server.url("/three"), server.url("/three/next")},
+        {server.url("/away"), other.url("/other/next")},
+    };
+    for (const auto &[address, link] : loads) {
         QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(address)),
-                 QStringList{server.url(QString::fromLatin1(path + "/next"))});
+                 link.isEmpty() ? QStringList() : QStringList{link});
     }
-    QCOMPARE(server.targets(), paths);
+    QCOMPARE(server.targets(),
+             (QList<QByteArray>{"/one", "/empty", "/none", "/moved", "/two", "/three", "/away"}));
+    QCOMPARE(other.targets(), (QList<QByteArray>{"/other", "/other"}));
     QCOMPARE(server.connectionCount(), 1);
+    QCOMPARE(other.connectionCount(), 1);
     const HttpServer::Request request = server.requests().first();
     QCOMPARE(request.method, QByteArray("GET"));
     QVERIFY2(request.headers.value("user-agent").startsWith("Corvane/"),
              request.headers.value("user-agent").constData());
     QVERIFY2(request.headers.value("accept-encoding").contains("gzip"),
              request.headers.value("accept-encoding").constData());
+    QCOMPARE(request.headers.value("host"), server.url().mid(7).toUtf8());
     QCOMPARE(request.headers.value("cookie"), QByteArray());
     QCOMPARE(server.requests().last().headers.value("cookie"), QByteArray("session=s1"));
     QVERIFY(!server.requests().last().headers.contains("x-injected"));
+    QCOMPARE(other.requests().first().headers.value("host"), other.url().mid(7).toUtf8());
 }
 
 void tst_NetworkHtmlEngine::framedAnswers_data() {
@@ -316,6 +341,12 @@ void tst_NetworkHtmlEngine::framedAnswers_data() {
     QTest::newRow("body to the end of the connection")
         << Headers{{"Transfer-Encoding", "identity"}, {"Connection", "close"}} << html;
     QTest::newRow("folded header") << Headers{{"X-Folded", "one\r\n two"}} << html;
+    // Tens of KiB in chunks of 1 KiB, read as they come.
+    QByteArray chunks = "14\r\n<a href=\"/one\">1</a>\r\n";
+    for (int i = 0; i < 64; ++i)
+        chunks += "400\r\n" + QByteArray(1024, ' ') + "\r\n";
+    QTest::newRow("long chunked page") << Headers{{"Transfer-Encoding", "chunked"}}
+                                       << chunks + "14\r\n<a href=\"/two\">2</a>\r\n0\r\n\r\n";
 }
 
 // Chunked bodies and bodies that end with the connection read as whole pages.
