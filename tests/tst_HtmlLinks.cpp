@@ -79,33 +79,77 @@ void tst_HtmlLinks::linksAsBrowserReportsThem_data() {
         << R"(<table><a href="/f">f</a><tr><td>x</table><select><option><a href="/s">s</a></select>)"
         << page << utf8 << QStringList{"http://site.test/f", "http://site.test/s"};
     // In quirks mode a table does not close the paragraph around it, so that the link left
-    // open there is not opened again after the table.
-    const struct {
-        const char *doctype;
-        bool quirks;
-    } doctypes[] = {
+    // open there is not opened again after the table. The DOCTYPE decides by its name and its
+    // identifiers; a public identifier that starts with one of these asks for quirks mode.
+    // clang-format off
+    const char *const quirksPrefixes[] = {
+        "+//Silmaril//dtd html Pro v0r11 19970101//", "-//AS//DTD HTML 3.0 asWedit + extensions//",
+        "-//AdvaSoft Ltd//DTD HTML 3.0 asWedit + extensions//", "-//IETF//DTD HTML 2.0 Level 1//",
+        "-//IETF//DTD HTML 2.0 Level 2//", "-//IETF//DTD HTML 2.0 Strict Level 1//",
+        "-//IETF//DTD HTML 2.0 Strict Level 2//", "-//IETF//DTD HTML 2.0 Strict//",
+        "-//IETF//DTD HTML 2.0//", "-//IETF//DTD HTML 2.1E//", "-//IETF//DTD HTML 3.0//",
+        "-//IETF//DTD HTML 3.2 Final//", "-//IETF//DTD HTML 3.2//", "-//IETF//DTD HTML 3//",
+        "-//IETF//DTD HTML Level 0//", "-//IETF//DTD HTML Level 1//", "-//IETF//DTD HTML Level 2//",
+        "-//IETF//DTD HTML Level 3//", "-//IETF//DTD HTML Strict Level 0//",
+        "-//IETF//DTD HTML Strict Level 1//", "-//IETF//DTD HTML Strict Level 2//",
+        "-//IETF//DTD HTML Strict Level 3//", "-//IETF//DTD HTML Strict//", "-//IETF//DTD HTML//",
+        "-//Metrius//DTD Metrius Presentational//",
+        "-//Microsoft//DTD Internet Explorer 2.0 HTML Strict//",
+        "-//Microsoft//DTD Internet Explorer 2.0 HTML//",
+        "-//Microsoft//DTD Internet Explorer 2.0 Tables//",
+        "-//Microsoft//DTD Internet Explorer 3.0 HTML Strict//",
+        "-//Microsoft//DTD Internet Explorer 3.0 HTML//",
+        "-//Microsoft//DTD Internet Explorer 3.0 Tables//",
+        "-//Netscape Comm. Corp.//DTD HTML//", "-//Netscape Comm. Corp.//DTD Strict HTML//",
+        "-//O'Reilly and Associates//DTD HTML 2.0//",
+        "-//O'Reilly and Associates//DTD HTML Extended 1.0//",
+        "-//O'Reilly and Associates//DTD HTML Extended Relaxed 1.0//",
+        "-//SQ//DTD HTML 2.0 HoTMetaL + extensions//",
+        "-//SoftQuad Software//DTD HoTMetaL PRO 6.0::19990601::extensions to HTML 4.0//",
+        "-//SoftQuad//DTD HoTMetaL PRO 4.0::19971010::extensions to HTML 4.0//",
+        "-//Spyglass//DTD HTML 2.0 Extended//", "-//Sun Microsystems Corp.//DTD HotJava HTML//",
+        "-//Sun Microsystems Corp.//DTD HotJava Strict HTML//", "-//W3C//DTD HTML 3 1995-03-24//",
+        "-//W3C//DTD HTML 3.2 Draft//", "-//W3C//DTD HTML 3.2 Final//", "-//W3C//DTD HTML 3.2//",
+        "-//W3C//DTD HTML 3.2S Draft//", "-//W3C//DTD HTML 4.0 Frameset//",
+        "-//W3C//DTD HTML 4.0 Transitional//", "-//W3C//DTD HTML Experimental 19960712//",
+        "-//W3C//DTD HTML Experimental 970421//", "-//W3C//DTD W3 HTML//",
+        "-//W3O//DTD W3 HTML 3.0//", "-//WebTechs//DTD Mozilla HTML 2.0//",
+        "-//WebTechs//DTD Mozilla HTML//",
+    };
+    // clang-format on
+    QList<std::pair<QByteArray, bool>> doctypes = {
         {"", true},
         {"<!DOCTYPE html>", false},
         {"<!DOCTYPE html SYSTEM \"about:legacy-compat\">", false},
         {"<!DOCTYPE svg>", true},
         {"<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">", true},
+        {"<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Frameset//EN\">", true},
         {"<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Frameset//EN\" \"x\">", false},
+        {"<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\" \"\">", false},
         {"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\">", false},
+        {"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Frameset//EN\" \"x\">", false},
         {"<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01//EN\">", false},
         {"<!DOCTYPE HTML PUBLIC \"-//ietf//dtd html 2.0 level 2//en\">", true},
-        {"<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\" \"x\">", true},
-        {"<!DOCTYPE html PUBLIC \"-//WebTechs//DTD Mozilla HTML//\">", true},
         {"<!DOCTYPE html PUBLIC \"HTML\">", true},
         {"<!DOCTYPE html PUBLIC \"HTML 5\">", false},
         {"<!DOCTYPE html PUBLIC \"x-//IETF//DTD HTML//\">", false},
         {"<!DOCTYPE html PUBLIC \"-//W3O//DTD W3 HTML Strict 3.0//EN//\">", true},
+        {"<!DOCTYPE html PUBLIC \"-//W3O//DTD W3 HTML Strict 3.0//EN//x\">", false},
+        {"<!DOCTYPE html PUBLIC \"-/W3C/DTD HTML 4.0 Transitional/EN\" \"x\">", true},
+        {"<!DOCTYPE html PUBLIC \"-/W3C/DTD HTML 4.0 Transitional/EN/\">", false},
         {"<!DOCTYPE html SYSTEM "
          "\"http://www.IBM.com/data/dtd/v11/ibmxhtml1-transitional.dtd\">",
          true},
+        {"<!DOCTYPE html PUBLIC \"\" "
+         "\"http://www.ibm.com/data/dtd/v11/ibmxhtml1-transitional.dtd/\">",
+         false},
         {"<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\"", true},
     };
+    for (const char *prefix : quirksPrefixes)
+        doctypes.append({"<!DOCTYPE html PUBLIC \"" + QByteArray(prefix) + "EN\" \"x\">", true});
     for (const auto &[doctype, quirks] : doctypes) {
-        QTest::addRow("table in a paragraph after %s", *doctype ? doctype : "no doctype")
+        QTest::addRow("table in a paragraph after %s",
+                      doctype.isEmpty() ? "no doctype" : doctype.constData())
             << QString::fromLatin1(doctype) + "<p><a href=/1><table><td>x</table>y" << page << utf8
             << (quirks ? QStringList{"http://site.test/1"}
                        : QStringList{"http://site.test/1", "http://site.test/1"});
