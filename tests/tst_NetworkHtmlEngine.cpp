@@ -333,14 +333,8 @@ void tst_NetworkHtmlEngine::framedAnswers_data() {
     QTest::addColumn<QByteArray>("body");
 
     const QByteArray html = "<a href=\"/one\">1</a><a href=\"/two\">2</a>";
-    QTest::newRow("chunks") << Headers{{"Transfer-Encoding", "chunked"}}
-                            << QByteArray("a\r\n<a href=\"/\r\n"
-                                          "E;name=value\r\none\">1</a><a \r\n"
-                                          "0014\r\nhref=\"/two\">2</a>\r\n"
-                                          "0\r\nExpires: never\r\n\r\n");
     QTest::newRow("body to the end of the connection")
         << Headers{{"Transfer-Encoding", "identity"}, {"Connection", "close"}} << html;
-    QTest::newRow("folded header") << Headers{{"X-Folded", "one\r\n two"}} << html;
     // Tens of KiB in chunks of 1 KiB, read as they come.
     QByteArray chunks = "14\r\n<a href=\"/one\">1</a>\r\n";
     for (int i = 0; i < 64; ++i)
@@ -349,7 +343,8 @@ void tst_NetworkHtmlEngine::framedAnswers_data() {
                                        << chunks + "14\r\n<a href=\"/two\">2</a>\r\n0\r\n\r\n";
 }
 
-// Chunked bodies and bodies that end with the connection read as whole pages.
+// Chunked bodies that arrive in many reads and bodies that end with the connection read as
+// whole pages; the answer reader's own test has the framing's details.
 void tst_NetworkHtmlEngine::framedAnswers() {
     using Headers = QList<QPair<QByteArray, QByteArray>>;
     QFETCH(Headers, headers);
