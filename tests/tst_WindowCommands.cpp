@@ -123,12 +123,6 @@ private:
 };
 
 void tst_WindowCommands::newEmptiesTheResultsAndKeepsTheSettings() {
-    // On a fresh window New changes nothing.
-    press("cmdNew");
-    QCOMPARE(filed(window()), QStringList());
-    QVERIFY(!button("cmdBuild")->isEnabled() && !button("cmdExport")->isEnabled());
-    QCOMPARE(control<QLineEdit>(window(), "txtExport")->text(), programDirectory);
-
     QTemporaryDir dir;
     control<QComboBox>(window(), "cmbFrequency")->setEditText("Hourly");
     control<QLineEdit>(window(), "txtExport")->setText(dir.path());

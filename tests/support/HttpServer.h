@@ -67,7 +67,6 @@ public:
     QList<Request> requests() const { return m_requests; }
     // The targets of all requests so far, in order of arrival.
     QList<QByteArray> targets() const;
-    void clearRequests() { m_requests.clear(); }
     int connectionCount() const { return m_connections; }
 
 Q_SIGNALS:
