@@ -6,10 +6,15 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -30,6 +35,7 @@ QProcessEnvironment headless() {
 struct Outcome {
     int status = -1;
     QString errors; // what the run wrote on stderr
+    QString output; // and on stdout
 };
 
 HttpServer::Response answer(int status, const QByteArray &body,
@@ -111,19 +117,26 @@ private Q_SLOTS:
     void documentForSearchEngines();
     void failureWritesNothing_data();
     void failureWritesNothing();
+    void progressOnStderr_data();
+    void progressOnStderr();
     void signalEndsTheRunAtOnce_data();
     void signalEndsTheRunAtOnce();
 
 private:
     // Runs corvane to its end; the loopback server answers it meanwhile from this thread.
-    void run(const QStringList &arguments, Outcome &outcome) {
+    // `inChild` runs in the new process before corvane starts.
+    void run(const QStringList &arguments, Outcome &outcome,
+             const std::function<void()> &inChild = {}) {
         QProcess process;
         process.setProcessEnvironment(headless());
+        if (inChild)
+            process.setChildProcessModifier(inChild);
         process.start(QStringLiteral(CORVANE_BINARY), arguments);
         QVERIFY(process.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, 60'000);
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        outcome = {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardError())};
+        outcome = {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardError()),
+                   QString::fromLocal8Bit(process.readAllStandardOutput())};
     }
 
     std::optional<WindowHarness> h;
@@ -245,32 +258,38 @@ void tst_CommandLine::failureWritesNothing_data() {
     QTest::addColumn<QStringList>("arguments"); // {site}: the loopback server, {dir}: the export
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("maxFileBytes"); // what corvane may write into a file; 0: no limit
 
     const QStringList crawl = {"--crawl", "{site}/", "--export", "{dir}"};
     QTest::newRow("unknown option")
-        << crawl + QStringList{"--bogus"} << 2 << "unknown option --bogus";
+        << crawl + QStringList{"--bogus"} << 2 << "unknown option --bogus" << 0;
     QTest::newRow("unknown frequency")
-        << crawl + QStringList{"--frequency", "Hourly"} << 2 << "unknown frequency 'Hourly'";
+        << crawl + QStringList{"--frequency", "Hourly"} << 2 << "unknown frequency 'Hourly'" << 0;
     QTest::newRow("missing value")
-        << QStringList{"--export", "{dir}", "--crawl"} << 2 << "option --crawl needs a value";
+        << QStringList{"--export", "{dir}", "--crawl"} << 2 << "option --crawl needs a value" << 0;
     QTest::newRow("missing export directory")
         << QStringList{"--crawl", "{site}/", "--export", "{dir}/missing"} << 1
-        << "Directory doesn't exist - please check and re-type";
-    QTest::newRow("refused connection")
-        << QStringList{"--crawl", "{refused}/", "--export", "{dir}"} << 1 << "Connection refused";
+        << "Directory doesn't exist - please check and re-type" << 0;
+    QTest::newRow("refused connection") << QStringList{"--crawl", "{refused}/", "--export", "{dir}"}
+                                        << 1 << "Connection refused" << 0;
     QTest::newRow("404 start page")
-        << QStringList{"--crawl", "{site}/gone", "--export", "{dir}"} << 1 << "/gone: 404";
+        << QStringList{"--crawl", "{site}/gone", "--export", "{dir}"} << 1 << "/gone: 404" << 0;
     QTest::newRow("non-HTML start page")
-        << QStringList{"--crawl", "{site}/logo.png", "--export", "{dir}"} << 1 << "not HTML";
+        << QStringList{"--crawl", "{site}/logo.png", "--export", "{dir}"} << 1 << "not HTML" << 0;
+    // Tests run as root, where permissions stop nothing: a file size limit fails the write.
+    QTest::newRow("export that cannot be written")
+        << crawl + QStringList{"--lists", "{dir}/lists.json"} << 1 << "/sitemap.xml: File too large"
+        << 64;
     QTest::newRow("start page disallowed by robots.txt")
         << QStringList{"--crawl", "{site}/private/", "--export", "{dir}", "--respect-robots"} << 1
-        << "/private/: disallowed by robots.txt";
+        << "/private/: disallowed by robots.txt" << 0;
 }
 
 void tst_CommandLine::failureWritesNothing() {
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QString, message);
+    QFETCH(int, maxFileBytes);
 
     h->server.setHtml("/", linksPage({"a"}));
     h->server.setHandler([](const HttpServer::Request &) {
@@ -302,13 +321,76 @@ void tst_CommandLine::failureWritesNothing() {
         argument.replace("{dir}", dir.path());
     }
     Outcome outcome;
-    run(arguments, outcome);
+    run(arguments, outcome, [maxFileBytes] {
+        if (maxFileBytes == 0)
+            return;
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{rlim_t(maxFileBytes), rlim_t(maxFileBytes)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
     QCOMPARE(outcome.status, status);
     QVERIFY2(outcome.errors.contains(message), qPrintable(outcome.errors));
     if (status == 2)
         QVERIFY(outcome.errors.contains("corvane --help"));
     QCOMPARE(readFile(old), QByteArray("old"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"sitemap.xml"});
+}
+
+void tst_CommandLine::progressOnStderr_data() {
+    QTest::addColumn<QString>("form"); // "log", "terminal" or "quiet"
+
+    QTest::newRow("a log gets a line per page, or none") << "log";
+    QTest::newRow("a terminal's status line scrolls, or stays") << "terminal";
+    QTest::newRow("--quiet shows progress") << "quiet";
+}
+
+void tst_CommandLine::progressOnStderr() {
+    QFETCH(QString, form);
+
+    serveDeepSite(h->server);
+    // The start page comes late enough for the status line to be drawn while it is awaited.
+    HttpServer::Response start;
+    start.body = linksPage({"b", "a", "http://other.invalid/x"});
+    start.delayMs = 300;
+    h->server.setPage("/", start);
+    QTemporaryDir dir;
+    QStringList arguments{"--crawl", h->server.url("/"), "--export", dir.path()};
+    if (form == u"quiet")
+        arguments.append("--quiet");
+    // A terminal is a pseudo-terminal whose other end the test reads.
+    int terminal = -1;
+    QByteArray terminalName;
+    if (form == u"terminal") {
+        terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+        terminalName = ::ptsname(terminal);
+    }
+    const auto closeTerminal = qScopeGuard([terminal] { ::close(terminal); });
+    Outcome outcome;
+    run(arguments, outcome, [&terminalName] {
+        if (!terminalName.isEmpty())
+            ::dup2(::open(terminalName.constData(), O_RDWR | O_NOCTTY), STDERR_FILENO);
+    });
+    QCOMPARE(outcome.status, 0);
+    QCOMPARE(outcome.output, form == u"quiet" ? QString()
+                                              : "Internal links: 12, external links: 1\n" +
+                                                    dir.filePath("sitemap.xml") + "\n");
+    if (form == u"terminal") {
+        ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+        char bytes[4096];
+        for (ssize_t size; (size = ::read(terminal, bytes, sizeof bytes)) > 0;)
+            outcome.errors += QString::fromLocal8Bit(bytes, size);
+        QVERIFY2(outcome.errors.startsWith("\r\x1b[Kstart page, internal 0, external 0, ") &&
+                     outcome.errors.endsWith(" s\r\x1b[K") && !outcome.errors.contains(u'\n'),
+                 qPrintable(outcome.errors.toUtf8().toPercentEncoding(" ,/")));
+        return;
+    }
+    QString lines;
+    for (int level = 0; level < 5 && form == u"log"; ++level)
+        lines += QStringLiteral("level %1, page 1/2, internal %2, external 1, T s\n")
+                     .arg(level)
+                     .arg(2 * level + 2);
+    QCOMPARE(outcome.errors.replace(QRegularExpression("[0-9]+\\.[0-9] s\n"), "T s\n"), lines);
 }
 
 void tst_CommandLine::signalEndsTheRunAtOnce_data() {

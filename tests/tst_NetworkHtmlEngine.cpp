@@ -35,10 +35,6 @@ private Q_SLOTS:
     void requestsOnOneConnection();
     void cookieFloodKeptWithinBounds();
     void cookiesOfManySitesKeptWithinBounds();
-    void framedAnswers_data();
-    void framedAnswers();
-    void answerLimitsHoldWhateverTheReads_data();
-    void answerLimitsHoldWhateverTheReads();
     void connectionClosedWhileIdle();
     void systemProxyCarriesPlainHttp();
     void abandonedLoadsFreeTheirConnections_data();
@@ -291,11 +287,13 @@ void tst_NetworkHtmlEngine::failedLoads() {
 }
 
 void tst_NetworkHtmlEngine::requestsOnOneConnection() {
+    // Two servers on one host, told apart by their ports.
     HttpServer server;
-    QVERIFY(server.listen());
-    const QList<QByteArray> paths{"/one", "/two", "/three"};
-    for (const QByteArray &path : paths)
+    HttpServer other;
+    QVERIFY(server.listen() && other.listen());
+    for (const QByteArray path : {"/one", "/two"})
         server.setHtml(path, "<a href=\"" + path + "/next\">next</a>");
+    other.setHtml("/other", "<a href=\"/other/next\">next</a>");
     // A cookie the server sets goes back with the requests after it; one that would break
     // the request's lines does not.
     HttpServer::Response first;
@@ -303,29 +301,62 @@ void tst_NetworkHtmlEngine::requestsOnOneConnection() {
                      {"Set-Cookie", "evil=a\rX-Injected: 1; Path=/"}};
     first.body = "<a href=\"/one/next\">next</a>";
     server.setPage("/one", first);
+    // Answers without a body end at their head, and leave the connection to the next request.
+    HttpServer::Response empty;
+    server.setPage("/empty", empty);
+    empty.status = 204;
+    server.setPage("/none", empty);
+    empty.status = 302;
+    empty.headers = {{"Location", "/two"}};
+    server.setPage("/moved", empty);
+    empty.headers = {{"Location", other.url("/other").toUtf8()}};
+    server.setPage("/away", empty);
+    // Tens of KiB in chunks of 1 KiB, read as they come; a body that ends with the connection.
+    HttpServer::Response framed;
+    framed.headers = {{"Transfer-Encoding", "chunked"}};
+    framed.body = "13\r\n<a href=\"/c1\">1</a>\r\n";
+    for (int i = 0; i < 64; ++i)
+        framed.body += "400\r\n" + QByteArray(1024, ' ') + "\r\n";
+    framed.body += "13\r\n<a href=\"/c2\">2</a>\r\n0\r\n\r\n";
+    server.setPage("/chunked", framed);
+    framed.headers = {{"Transfer-Encoding", "identity"}, {"Connection", "close"}};
+    framed.body = "<a href=\"/closing/next\">next</a>";
+    server.setPage("/closing", framed);
 
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
     // Addresses that cannot be requested give no document and send nothing.
     for (const char *address : {"", "   ", "not a url", "http://", "mailto:x@y",
                                 "javascript:void(0)", "ftp://127.0.0.1/"})
         QVERIFY2(!engine.createDocumentFromUrl(QString::fromLatin1(address)), address);
-    for (const QByteArray &path : paths) {
-        // Spaces around an address are no part of it.
-        const QString address = "  " + server.url(QString::fromLatin1(path)) + "  ";
-        QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(address)),
-                 QStringList{server.url(QString::fromLatin1(path + "/next"))});
-    }
-    QCOMPARE(server.targets(), paths);
+    // Spaces around an address are no part of it.
+    const QList<std::pair<QString, QStringList>> loads = {
+        {"  " + server.url("/one") + "  ", {server.url("/one/next")}},
+        {server.url("/empty"), {}},
+        {server.url("/none"), {}},
+        {server.url("/moved"), {server.url("/two/next")}},
+        {other.url("/other"), {other.url("/other/next")}},
+        {server.url("/chunked"), {server.url("/c1"), server.url("/c2")}},
+        {server.url("/away"), {other.url("/other/next")}},
+        {server.url("/closing"), {server.url("/closing/next")}},
+    };
+    for (const auto &[address, links] : loads)
+        QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(address)), links);
+    QCOMPARE(server.targets(), (QList<QByteArray>{"/one", "/empty", "/none", "/moved", "/two",
+                                                  "/chunked", "/away", "/closing"}));
+    QCOMPARE(other.targets(), (QList<QByteArray>{"/other", "/other"}));
     QCOMPARE(server.connectionCount(), 1);
+    QCOMPARE(other.connectionCount(), 1);
     const HttpServer::Request request = server.requests().first();
     QCOMPARE(request.method, QByteArray("GET"));
     QVERIFY2(request.headers.value("user-agent").startsWith("Corvane/"),
              request.headers.value("user-agent").constData());
     QVERIFY2(request.headers.value("accept-encoding").contains("gzip"),
              request.headers.value("accept-encoding").constData());
+    QCOMPARE(request.headers.value("host"), server.url().mid(7).toUtf8());
     QCOMPARE(request.headers.value("cookie"), QByteArray());
     QCOMPARE(server.requests().last().headers.value("cookie"), QByteArray("session=s1"));
     QVERIFY(!server.requests().last().headers.contains("x-injected"));
+    QCOMPARE(other.requests().first().headers.value("host"), other.url().mid(7).toUtf8());
 }
 
 // A site that sets more cookies than the jar holds for one site: the requests after it carry
@@ -417,96 +448,6 @@ void tst_NetworkHtmlEngine::cookiesOfManySitesKeptWithinBounds() {
         QCOMPARE(cookiesOf(proxy.requests().value(0)).size(),
                  std::clamp((i + 1) * perPage - evicted, 0, perPage));
     }
-}
-
-void tst_NetworkHtmlEngine::answerLimitsHoldWhateverTheReads_data() {
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<bool>("whole");        // else broken
-    QTest::addColumn<QByteArray>("cookie"); // the Set-Cookie header read
-
-    const HttpAnswer::Limits limits;
-    // An answer whose head is `size` bytes long.
-    const auto withHead = [](qsizetype size) {
-        const QByteArray head =
-            "HTTP/1.1 200 OK\r\nSet-Cookie: id=1\r\nContent-Length: 2\r\nX-Pad: ";
-        return head + QByteArray(size - head.size() - 4, 'x') + "\r\n\r\nok";
-    };
-    // A chunked answer whose first chunk-size line is `size` bytes long, without its break.
-    const auto withChunkLine = [](qsizetype size) {
-        return "HTTP/1.1 200 OK\r\nSet-Cookie: id=1\r\nTransfer-Encoding: chunked\r\n\r\n2;x=" +
-               QByteArray(size - 4, 'x') + "\r\nok\r\n0\r\n\r\n";
-    };
-    const QByteArray cookie = "id=1";
-    QTest::newRow("head at its limit refused") << withHead(limits.headBytes) << true << cookie;
-    QTest::newRow("head past its limit read, or its cookie kept")
-        << withHead(limits.headBytes + 1) << false << QByteArray();
-    QTest::newRow("chunk line at its limit refused")
-        << withChunkLine(limits.lineBytes) << true << cookie;
-    // The head was read before the body broke: its cookie counts, as in a browser.
-    QTest::newRow("chunk line past its limit read")
-        << withChunkLine(limits.lineBytes + 1) << false << cookie;
-}
-
-// The limits on the head and on a chunk line hold for the answer's bytes, not for the reads
-// that bring them: an answer is refused or read whether it comes whole or in pieces.
-void tst_NetworkHtmlEngine::answerLimitsHoldWhateverTheReads() {
-    QFETCH(QByteArray, answer);
-    QFETCH(bool, whole);
-    QFETCH(QByteArray, cookie);
-
-    for (const qsizetype piece :
-         {answer.size(), qsizetype(65536), qsizetype(4096), qsizetype(7), qsizetype(1)}) {
-        HttpAnswer reading;
-        QByteArray body;
-        for (qsizetype at = 0; at < answer.size(); at += piece) {
-            reading.feed(answer.mid(at, piece));
-            body += reading.takeBody(reading.bodySize());
-        }
-        const QByteArray pieces = "in pieces of " + QByteArray::number(piece);
-        QVERIFY2(reading.state() == (whole ? HttpAnswer::State::Whole : HttpAnswer::State::Broken),
-                 pieces.constData());
-        QVERIFY2(reading.header("set-cookie") == cookie, pieces.constData());
-        QVERIFY2(body == (whole ? "ok" : ""), pieces.constData());
-    }
-}
-
-void tst_NetworkHtmlEngine::framedAnswers_data() {
-    using Headers = QList<QPair<QByteArray, QByteArray>>;
-    QTest::addColumn<Headers>("headers");
-    QTest::addColumn<QByteArray>("body");
-
-    const QByteArray html = "<a href=\"/one\">1</a><a href=\"/two\">2</a>";
-    QTest::newRow("chunks") << Headers{{"Transfer-Encoding", "chunked"}}
-                            << QByteArray("a\r\n<a href=\"/\r\n"
-                                          "E;name=value\r\none\">1</a><a \r\n"
-                                          "0014\r\nhref=\"/two\">2</a>\r\n"
-                                          "0\r\nExpires: never\r\n\r\n");
-    QTest::newRow("body to the end of the connection")
-        << Headers{{"Transfer-Encoding", "identity"}, {"Connection", "close"}} << html;
-    QTest::newRow("folded header") << Headers{{"X-Folded", "one\r\n two"}} << html;
-}
-
-// Chunked bodies and bodies that end with the connection read as whole pages.
-void tst_NetworkHtmlEngine::framedAnswers() {
-    using Headers = QList<QPair<QByteArray, QByteArray>>;
-    QFETCH(Headers, headers);
-    QFETCH(QByteArray, body);
-
-    HttpServer server;
-    QVERIFY(server.listen());
-    HttpServer::Response response;
-    response.headers = headers;
-    response.body = body;
-    server.setPage("/page", response);
-    server.setHtml("/after", "<a href=\"/three\">3</a>");
-
-    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
-    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/page"))),
-             onServer(server, {"/one", "/two"}));
-    // The connection serves the next page, or a new one replaces it.
-    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/after"))),
-             onServer(server, {"/three"}));
-    QCOMPARE(server.targets(), (QList<QByteArray>{"/page", "/after"}));
 }
 
 // A server may close a kept-alive connection as the next request goes out: that request is

@@ -199,9 +199,34 @@ void tst_Sitemap::splitWithinLimits_data() {
     QTest::newRow("50,001 addresses: a second part of one")
         << "http://s.test/" << Lists{{many(50'000, 40), {}, {}, {}, {}, {}}} << real.urls
         << real.bytes << QList<int>{50'000, 1} << "http://s.test/";
-    QTest::newRow("over 50 MiB in a few addresses")
-        << "https://s.test:8443/deep/start?x=1" << Lists{{many(26, 2 << 20), {}, {}, {}, {}, {}}}
-        << real.urls << real.bytes << QList<int>{25, 2} << "https://s.test:8443/";
+    // The last address lengthened until the sitemap of `start` and `addresses` is `bytes`
+    // long; `more` follows it.
+    const auto filled = [](const QString &start, QStringList addresses, qsizetype bytes,
+                           const QStringList &more) {
+        ListsView view(start, Lists{{addresses, {}, {}, {}, {}, {}}});
+        const qsizetype size = BuildSitemap(view, "Weekly").toUtf8().size();
+        if (size > bytes)
+            qFatal("sitemap already %lld bytes", qlonglong(size));
+        addresses.last() += QString(bytes - size, u'p');
+        return Lists{{addresses + more, {}, {}, {}, {}, {}}};
+    };
+    const QString s = "http://s.test/";
+    QTest::newRow("a sitemap of exactly the byte limit split")
+        << s << filled(s, many(10, 0), 2000, {}) << real.urls << qsizetype(2000) << QList<int>{11}
+        << "";
+    QTest::newRow("a part that fills the byte limit cut early")
+        << s << filled(s, many(10, 0), 2000, {"z"}) << real.urls << qsizetype(2000)
+        << QList<int>{11, 1} << s;
+    QTest::newRow("a part one byte past the limit written")
+        << s << filled(s, many(10, 0), 2001, {"z"}) << real.urls << qsizetype(2000)
+        << QList<int>{10, 2} << s;
+    const QString deep = "https://s.test:8443/deep/start?x=1";
+    QTest::newRow("a part of 50 MiB in long addresses cut early")
+        << deep << filled(deep, many(24, 2 << 20), real.bytes, {"z"}) << real.urls << real.bytes
+        << QList<int>{25, 1} << "https://s.test:8443/";
+    QTest::newRow("a part of 50 MiB and a byte written")
+        << deep << filled(deep, many(24, 2 << 20), real.bytes + 1, {"z"}) << real.urls << real.bytes
+        << QList<int>{24, 2} << "https://s.test:8443/";
     QTest::newRow("levels 4 and 5 stay on the line before, apart from a part's first")
         << "http://user@s.test/" << Lists{{{"a"}, {}, {}, {}, {"b", "c", "d"}, {"e"}}}
         << qsizetype(2) << qsizetype(1 << 20) << QList<int>{2, 2, 2} << "http://s.test/";
