@@ -122,9 +122,9 @@ int main(int argc, char **argv) {
     // decoder costs on the markup that makes up most of any page.
     const auto readerRate = [&](const QByteArray &contentType) {
         return measure([&](const QByteArray &page) {
-            sink = sink + pageLinks(page, contentType,
-                                    QStringLiteral("http://127.0.0.1/library/page.html"))
-                              ->size();
+            sink = sink + readServedPage(page, contentType,
+                                         QStringLiteral("http://127.0.0.1/library/page.html"))
+                              ->links.size();
         });
     };
     const char *const charsets[] = {"utf-8", "windows-1252", "shift_jis", "euc-kr", "gb18030"};

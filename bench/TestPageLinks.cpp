@@ -1,5 +1,6 @@
 // corvane-test-page-links: prints, one JSON object a line, every hand-made page of the link
-// tests (tests/tst_HtmlLinks.cpp) with the links the page reader reads on it:
+// tests (tests/tst_HtmlLinks.cpp and the seeds of fuzz/corpus/fuzz_LinkExtractor) with the
+// links the page reader reads on it:
 //   {"table", "row", "html" (base64 of the page's bytes as given to the reader), "url",
 //    "encoding", "expected" (the row's expected links, or null), "ours"}
 // Rows without a page address are read at http://site.test/dir/page.html, in UTF-8.
@@ -10,6 +11,8 @@
 #include "HtmlLinks.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -132,7 +135,15 @@ struct TableReader {
 
     static void printAll() {
         print("linksAsBrowserReportsThem", &tst_HtmlLinks::linksAsBrowserReportsThem_data);
-        print("scannerAgreesWithTreeBuilder", &tst_HtmlLinks::scannerAgreesWithTreeBuilder_data);
+        // The pages the link scanner and gumbo's tree are held together on: the seeds of the
+        // link extractor's fuzz target.
+        const QDir seeds(QStringLiteral(CORVANE_LINK_SEEDS));
+        for (const QString &name : seeds.entryList(QDir::Files, QDir::Name)) {
+            QFile page(seeds.filePath(name));
+            if (page.open(QIODevice::ReadOnly))
+                printRow("fuzz_LinkExtractor", name, page.readAll(),
+                         QStringLiteral("http://site.test/dir/page.html"), "UTF-8", QJsonValue());
+        }
         // The page of deeplyNestedPageIsRead.
         printRow("deeplyNestedPageIsRead", QStringLiteral("deeply nested page"),
                  QByteArray("<div>").repeated(100'000) + "<a href=/deep>d</a>",

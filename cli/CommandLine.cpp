@@ -5,7 +5,9 @@
 #include "FileSystem.h"
 #include "HeadlessCrawl.h"
 #include "Interruption.h"
+#include "LoadedPages.h"
 #include "NetworkHtmlEngine.h"
+#include "RobotsGate.h"
 #include "Sitemap.h"
 
 #include <QCoreApplication>
@@ -25,6 +27,7 @@ namespace {
 
 const char *const helpText =
     "Usage: corvane --crawl URL [--export DIR] [--frequency F] [--lists FILE] [--quiet]\n"
+    "                           [--indexable-only] [--lastmod] [--respect-robots]\n"
     "       corvane [--help | --version]\n"
     "\n"
     "Crawls a web site breadth-first from URL, as the window does when URL is typed into\n"
@@ -36,6 +39,12 @@ const char *const helpText =
     "  --frequency F    the pages' change frequency: Daily, Weekly or Monthly (default: Weekly)\n"
     "  --lists FILE     also write the level lists and the counts to FILE as JSON\n"
     "  --quiet          show errors only\n"
+    "  --indexable-only leave out of the sitemap the loaded pages that search engines would\n"
+    "                   not index: no 2xx answer, redirected, marked noindex (robots meta or\n"
+    "                   X-Robots-Tag), or another canonical address\n"
+    "  --lastmod        date each loaded page's entry by its Last-Modified header\n"
+    "  --respect-robots obey each server's robots.txt for corvane: pages it disallows are\n"
+    "                   listed but neither requested nor put in the sitemap\n"
     "  --help           show this help and exit\n"
     "  --version        show the version and exit\n"
     "\n"
@@ -50,6 +59,9 @@ struct Options {
     QString frequency = defaultChangeFrequency;
     QString listsFile;
     bool quiet = false;
+    bool indexableOnly = false;
+    bool lastmod = false;
+    bool respectRobots = false;
 };
 
 // The options, or why they are not usable.
@@ -98,6 +110,12 @@ Parsed parse(const QStringList &arguments) {
             flag(options.version);
         } else if (name == u"--quiet") {
             flag(options.quiet);
+        } else if (name == u"--indexable-only") {
+            flag(options.indexableOnly);
+        } else if (name == u"--lastmod") {
+            flag(options.lastmod);
+        } else if (name == u"--respect-robots") {
+            flag(options.respectRobots);
         } else if (name == u"--crawl") {
             if (takesValue())
                 options.url = *value;
@@ -194,7 +212,23 @@ int crawl(const Options &options) {
     // page, whose work the page reader bounds.
     limits.maxBodyParsedHere = limits.maxBodyBytes;
     NetworkHtmlEngine network(limits);
-    StartPageWatch engine(network);
+    HtmlEngine *pagesFrom = &network;
+    std::optional<RobotsGate> robots;
+    if (options.respectRobots)
+        pagesFrom = &robots.emplace(network);
+    // The pages' facts are kept only when the document asks for them.
+    std::optional<LoadedPages> pages;
+    if (options.indexableOnly || options.lastmod || options.respectRobots) {
+        LoadedPages::Options document;
+        document.indexableOnly = options.indexableOnly;
+        document.lastmod = options.lastmod;
+        if (robots)
+            document.allowed = [&robots](const QString &address) {
+                return robots->allows(address);
+            };
+        pagesFrom = &pages.emplace(*pagesFrom, document);
+    }
+    StartPageWatch engine(*pagesFrom);
     HeadlessCrawl view(*options.url, engine, interruption, progress);
     QString strURL = *options.url;
     CrawlSite(view, engine, strURL);
@@ -206,7 +240,8 @@ int crawl(const Options &options) {
         return 1;
     }
 
-    const SitemapDocument document = BuildSitemap(view, options.frequency);
+    const SitemapDocument document =
+        BuildSitemap(view, options.frequency, pages ? &*pages : nullptr);
     QCoreApplication::processEvents();
     if (interruption.signal() != 0)
         return 128 + interruption.signal();

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             }
         }
     }
-    // The whole extraction, resolving included, must not crash either.
-    (void)extractLinks(page, QStringLiteral("http://fuzz.test/dir/page.html"), "UTF-8");
+    // The whole reading, resolving included, must not crash either.
+    (void)readPage(page, QStringLiteral("http://fuzz.test/dir/page.html"), "UTF-8").canonical();
     return 0;
 }

@@ -13,11 +13,11 @@ QString fromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-// extractLinks, and with a `tentative` encoding, the encoding a meta declares instead when it
-// is another one (the links are then empty).
-QStringList readLinks(QByteArrayView utf8, const QString &documentUrl, const QByteArray &encoding,
-                      QDeadlineTimer deadline, const std::atomic<bool> *stop, bool tentative,
-                      QByteArray *changedEncoding) {
+// readPage, and with a `tentative` encoding, the encoding a meta declares instead when it is
+// another one (the reading is then empty).
+PageReading readPageIn(QByteArrayView utf8, const QString &documentUrl, const QByteArray &encoding,
+                       QDeadlineTimer deadline, const std::atomic<bool> *stop, bool tentative,
+                       QByteArray *changedEncoding) {
     const LinkScan scan =
         scanLinks(std::string_view(utf8.data(), std::size_t(utf8.size())), stop,
                   tentative ? std::string_view(encoding.constData(), std::size_t(encoding.size()))
@@ -28,7 +28,10 @@ QStringList readLinks(QByteArrayView utf8, const QString &documentUrl, const QBy
     }
     if (scan.outcome == LinkScan::Outcome::Stopped || deadline.hasExpired())
         return {};
-    QStringList hrefs;
+    PageReading reading;
+    for (const std::string_view content : scan.robotsMeta)
+        reading.robots.append(fromUtf8(content));
+    QStringList &hrefs = reading.links;
     hrefs.reserve(qsizetype(scan.hrefs.size()));
     for (const std::string_view href : scan.hrefs)
         hrefs.append(fromUtf8(href));
@@ -37,6 +40,8 @@ QStringList readLinks(QByteArrayView utf8, const QString &documentUrl, const QBy
         baseHref = fromUtf8(*scan.baseHref);
 
     const std::optional<WebUrl> documentAddress = WebUrl::parse(documentUrl);
+    if (documentAddress)
+        reading.address = documentAddress->href();
     std::optional<WebUrl> base = documentAddress;
     if (baseHref && documentAddress) {
         // A base href that does not resolve, or that would make every link a data: or
@@ -56,7 +61,11 @@ QStringList readLinks(QByteArrayView utf8, const QString &documentUrl, const QBy
         if (!resolved.isNull())
             href = std::move(resolved);
     }
-    return hrefs;
+    if (scan.canonicalHref)
+        reading.canonicalHref = fromUtf8(*scan.canonicalHref);
+    reading.base = std::move(base);
+    reading.encoding = encoding;
+    return reading;
 }
 
 } // namespace
@@ -64,23 +73,37 @@ QStringList readLinks(QByteArrayView utf8, const QString &documentUrl, const QBy
 QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
                          const QByteArray &encoding, QDeadlineTimer deadline,
                          const std::atomic<bool> *stop) {
-    return readLinks(utf8, documentUrl, encoding, deadline, stop, false, nullptr);
+    return readPage(utf8, documentUrl, encoding, deadline, stop).links;
 }
 
-std::optional<QStringList> pageLinks(const QByteArray &body, const QByteArray &contentType,
-                                     const QString &documentUrl, QDeadlineTimer deadline,
-                                     const std::atomic<bool> *stop) {
+PageReading readPage(QByteArrayView utf8, const QString &documentUrl, const QByteArray &encoding,
+                     QDeadlineTimer deadline, const std::atomic<bool> *stop) {
+    return readPageIn(utf8, documentUrl, encoding, deadline, stop, false, nullptr);
+}
+
+QString PageReading::canonical() const {
+    if (canonicalHref.isNull() || !base)
+        return {};
+    QString address = WebUrl::resolve(canonicalHref, *base, encoding);
+    if (const qsizetype fragment = address.indexOf(u'#'); fragment >= 0)
+        address.truncate(fragment);
+    return address;
+}
+
+std::optional<PageReading> readServedPage(const QByteArray &body, const QByteArray &contentType,
+                                          const QString &documentUrl, QDeadlineTimer deadline,
+                                          const std::atomic<bool> *stop) {
     DecodedPage page = decodePage(body, contentType, TextForm::Utf8);
     if (!page.isHtml)
         return std::nullopt;
     if (page.isXml)
-        return extractXhtmlLinks(page.text, documentUrl, page.encoding, deadline, stop);
+        return readXhtmlPage(page.text, documentUrl, page.encoding, deadline, stop);
     QByteArray changed;
-    QStringList links =
-        readLinks(page.utf8, documentUrl, page.encoding, deadline, stop, page.tentative, &changed);
+    PageReading reading =
+        readPageIn(page.utf8, documentUrl, page.encoding, deadline, stop, page.tentative, &changed);
     if (changed.isEmpty())
-        return links;
+        return reading;
     // The second reading is certain of its encoding, so a page is read twice at most.
     page = decodePageAs(body, changed, TextForm::Utf8);
-    return readLinks(page.utf8, documentUrl, page.encoding, deadline, stop, false, nullptr);
+    return readPageIn(page.utf8, documentUrl, page.encoding, deadline, stop, false, nullptr);
 }

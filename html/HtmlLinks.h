@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "WebUrl.h"
+
 #include <atomic>
 #include <optional>
 
@@ -24,12 +26,36 @@ QStringList extractLinks(QByteArrayView utf8, const QString &documentUrl,
                          QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
                          const std::atomic<bool> *stop = nullptr);
 
-// The links of a page as the server sent it: `body` and the Content-Type header's value
-// (empty when none came). Decodes it (decodePage) and reads its links, as extractLinks for
-// HTML and extractXhtmlLinks for XHTML; when a meta that the tree builder meets names another
-// encoding than the one the page was guessed to be in, reads it again in that one, once, as
-// browsers do. nullopt when the body is not HTML.
-std::optional<QStringList>
-pageLinks(const QByteArray &body, const QByteArray &contentType, const QString &documentUrl,
-          QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
-          const std::atomic<bool> *stop = nullptr);
+// A page's links as extractLinks reads them, and in the same pass what its head tells search
+// engines.
+struct PageReading {
+    QStringList links;
+    // `documentUrl` as the reader parsed it; null when it does not parse.
+    QString address;
+    // The content of every `meta` of the head named "robots", as written.
+    QStringList robots;
+    // The href of the first `link rel=canonical` of the head with an href, as written; null
+    // when there is none.
+    QString canonicalHref;
+    // What an href resolves against: the page's base address (none when the document's
+    // address does not parse) and its encoding.
+    std::optional<WebUrl> base;
+    QByteArray encoding;
+
+    // The canonical href resolved as a link is, without its fragment; null when there is none
+    // or it does not resolve. Resolving an address costs about as much as reading a small
+    // page's head: it is done only when asked for.
+    QString canonical() const;
+};
+PageReading readPage(QByteArrayView utf8, const QString &documentUrl, const QByteArray &encoding,
+                     QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
+                     const std::atomic<bool> *stop = nullptr);
+
+// A page as the server sent it: `body` and the Content-Type header's value (empty when none
+// came), decoded (decodePage) and read, as readPage reads HTML and readXhtmlPage XHTML; when a
+// meta that the tree builder meets names another encoding than the one the page was guessed to
+// be in, it is read again in that one, once, as browsers do. nullopt when the body is not HTML.
+std::optional<PageReading>
+readServedPage(const QByteArray &body, const QByteArray &contentType, const QString &documentUrl,
+               QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
+               const std::atomic<bool> *stop = nullptr);

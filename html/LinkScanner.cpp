@@ -8,10 +8,12 @@ LinkScan scanLinks(std::string_view page, const std::atomic<bool> *stop,
     LinkScan out;
     std::vector<HrefRef> pool;
     std::vector<std::int64_t> links;
+    std::vector<HrefRef> robotsMeta;
+    std::optional<HrefRef> canonical;
     {
         Scanner scanner(page, stop, tentativeEncoding, out);
         scanner.run();
-        scanner.take(pool, links);
+        scanner.take(pool, links, robotsMeta, canonical);
     }
     const auto view = [&](const HrefRef &ref) {
         return ref.decoded ? std::string_view(out.decoded.data() + ref.offset, ref.length)
@@ -25,5 +27,9 @@ LinkScan scanLinks(std::string_view page, const std::atomic<bool> *stop,
         else if (!out.baseHref)
             out.baseHref = view(ref);
     }
+    for (const HrefRef &content : robotsMeta)
+        out.robotsMeta.push_back(view(content));
+    if (canonical)
+        out.canonicalHref = view(*canonical);
     return out;
 }

@@ -30,6 +30,11 @@ struct LinkScan {
     // into the page or into `decoded`.
     std::vector<std::string_view> hrefs;
     std::optional<std::string_view> baseHref; // the first `base` with an href, in tree order
+    // What the head tells search engines, from elements of the head itself (not the body's,
+    // nor a template's): the content of every `meta` named "robots" (any case), in tree
+    // order, and the href of the first `link` with an href whose rel holds "canonical".
+    std::vector<std::string_view> robotsMeta;
+    std::optional<std::string_view> canonicalHref;
     // Whether the page met markup that gumbo, the tests' second opinion, reads otherwise than
     // browsers (it follows an older standard, and closes any unknown element on the end tag
     // of another): a select's contents, an end tag p or br in svg or math, search, isindex,

@@ -60,21 +60,22 @@ void Scanner::shiftTable(std::uint32_t links) {
     }
 }
 
+// Where the value of `a` is once its character references are decoded.
+HrefRef Scanner::keepValue(const Attr &a) {
+    if (!needsDecoding(a.value, a.value + a.length))
+        return {std::uint32_t(a.value - m_begin), a.length, false, false};
+    std::vector<char> &out = m_out.decoded;
+    const std::size_t start = out.size();
+    if (decodeText(a.value, a.value + a.length, true, out))
+        m_out.gumboDiffers = true;
+    return {std::uint32_t(start), std::uint32_t(out.size() - start), true, false};
+}
+
 std::int64_t Scanner::tokenHref() {
     const Attr *a = attr(AttrKind::Href);
     if (!a)
         return -1;
-    HrefRef ref;
-    if (!needsDecoding(a->value, a->value + a->length)) {
-        ref = {std::uint32_t(a->value - m_begin), a->length, false, false};
-    } else {
-        std::vector<char> &out = m_out.decoded;
-        const std::size_t start = out.size();
-        if (decodeText(a->value, a->value + a->length, true, out))
-            m_out.gumboDiffers = true;
-        ref = {std::uint32_t(start), std::uint32_t(out.size() - start), true, false};
-    }
-    m_hrefPool.push_back(ref);
+    m_hrefPool.push_back(keepValue(*a));
     return std::int64_t(m_hrefPool.size() - 1);
 }
 

@@ -128,9 +128,12 @@ public:
     }
 
     void run();
-    void take(std::vector<HrefRef> &pool, std::vector<std::int64_t> &links) {
+    void take(std::vector<HrefRef> &pool, std::vector<std::int64_t> &links,
+              std::vector<HrefRef> &robotsMeta, std::optional<HrefRef> &canonical) {
         pool = std::move(m_hrefPool);
         links = std::move(m_links);
+        robotsMeta = std::move(m_robotsMeta);
+        canonical = m_canonical;
     }
 
 private:
@@ -157,6 +160,14 @@ private:
     }
     bool attrIs(AttrKind kind, std::string_view lowerValue);
     std::string_view attrValue(const Attr &a, std::vector<char> &scratch);
+    const Attr *attrNamed(std::uint64_t name) const {
+        for (const Attr &a : m_attrs) {
+            if (a.name == name)
+                return &a;
+        }
+        return nullptr;
+    }
+    HrefRef keepValue(const Attr &a);
 
     // Tree construction
     void process(Token &t);
@@ -168,6 +179,7 @@ private:
     bool beforeHtml(Token &t);
     bool beforeHead(Token &t);
     bool inHead(Token &t);
+    void headMetadata(const Token &t);
     bool inHeadNoscript(Token &t);
     bool afterHead(Token &t);
     bool inBody(Token &t);
@@ -288,6 +300,8 @@ private:
     std::vector<HrefRef> m_hrefPool; // every href read, by index
     // Indexes into m_hrefPool of every a, area and base with an href, in tree order.
     std::vector<std::int64_t> m_links;
+    std::vector<HrefRef> m_robotsMeta; // see LinkScan::robotsMeta
+    std::optional<HrefRef> m_canonical;
     std::uint64_t m_work = 0;
     std::uint64_t m_budget;
 };

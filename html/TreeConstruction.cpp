@@ -208,11 +208,13 @@ bool Scanner::inHead(Token &t) {
         switch (t.tag) {
         case Tag::html:
             return inBody(t);
+        case Tag::link:
+        case Tag::meta:
+            headMetadata(t);
+            [[fallthrough]];
         case Tag::base:
         case Tag::basefont:
         case Tag::bgsound:
-        case Tag::link:
-        case Tag::meta:
             insertHtml(t);
             if (!m_done)
                 pop();
@@ -318,6 +320,40 @@ void Scanner::metaCharset() {
         m_done = true;
     }
     m_tentativeEncoding = {};
+}
+
+// A meta or link about to be inserted by the rules of "in head": one that goes into the head
+// itself (not into the body, whose meta and link take these rules too, nor into a template)
+// may say how search engines are to treat the page.
+void Scanner::headMetadata(const Token &t) {
+    if (!m_haveHead || !isOpen(m_head.id) || m_counts[std::size_t(Tag::template_)] != 0)
+        return;
+    static const std::uint64_t name = hashOf("name"), content = hashOf("content"),
+                               rel = hashOf("rel");
+    if (t.tag == Tag::meta) {
+        const Attr *named = attrNamed(name);
+        const Attr *value = attrNamed(content);
+        if (named && value && equalsNoCase(attrValue(*named, m_valueScratch), "robots"))
+            m_robotsMeta.push_back(keepValue(*value));
+        return;
+    }
+    const Attr *relation = attrNamed(rel);
+    const Attr *href = attr(AttrKind::Href);
+    if (m_canonical || !relation || !href)
+        return;
+    const std::string_view tokens = attrValue(*relation, m_valueScratch);
+    for (std::size_t at = 0; at < tokens.size();) {
+        while (at < tokens.size() && isSpace(static_cast<unsigned char>(tokens[at])))
+            ++at;
+        std::size_t end = at;
+        while (end < tokens.size() && !isSpace(static_cast<unsigned char>(tokens[end])))
+            ++end;
+        if (end > at && equalsNoCase(tokens.substr(at, end - at), "canonical")) {
+            m_canonical = keepValue(*href);
+            return;
+        }
+        at = end;
+    }
 }
 
 bool Scanner::inHeadNoscript(Token &t) {

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+struct PageReading;
+
 // The links of a page served as application/xhtml+xml, which browsers parse as XML: every
 // `a` and `area` element of the XHTML namespace that has an href attribute (no namespace),
 // names compared case-sensitively, in document order (template contents excluded), up to the
@@ -22,3 +24,10 @@ QStringList extractXhtmlLinks(const QString &xml, const QString &documentUrl,
                               const QByteArray &encoding,
                               QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
                               const std::atomic<bool> *stop = nullptr);
+
+// The links as extractXhtmlLinks reads them, and in the same pass the robots metas and the
+// canonical link of the XHTML head, as readPage reads those of an HTML page.
+PageReading readXhtmlPage(const QString &xml, const QString &documentUrl,
+                          const QByteArray &encoding,
+                          QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
+                          const std::atomic<bool> *stop = nullptr);

@@ -5,11 +5,6 @@
 
 namespace {
 
-// Status line and headers of one answer, at most.
-constexpr qsizetype maxHeadBytes = 256 * 1024;
-// A chunk-size line or trailer line, at most.
-constexpr qsizetype maxLineBytes = 16 * 1024;
-
 // Whether the comma-separated list `values` holds `token`, in any letter case.
 bool hasToken(const QByteArray &values, QByteArrayView token) {
     for (const QByteArray &value : values.split(','))
@@ -31,6 +26,14 @@ bool lineAt(const QByteArray &bytes, qsizetype from, QByteArrayView &line, qsize
 }
 
 } // namespace
+
+HttpAnswer::HttpAnswer()
+    : HttpAnswer(Limits()) {
+}
+
+HttpAnswer::HttpAnswer(Limits limits)
+    : m_limits(limits) {
+}
 
 void HttpAnswer::feed(QByteArray bytes) {
     if (m_state == State::Whole)
@@ -86,11 +89,14 @@ void HttpAnswer::readHead() {
             ++at;
         m_in.remove(0, at);
         m_scanned = std::max<qsizetype>(m_scanned - at, 0);
-        if (!headWhole()) {
-            if (m_in.size() > maxHeadBytes)
-                fail(QStringLiteral("The server's headers are too long"));
+        // Whole, the head is m_scanned bytes long; still coming, longer than what arrived.
+        const bool whole = headWhole();
+        if ((whole ? m_scanned : m_in.size()) > m_limits.headBytes) {
+            fail(QStringLiteral("The server's headers are too long"));
             return;
         }
+        if (!whole)
+            return;
         QByteArrayView statusLine;
         lineAt(m_in, 0, statusLine, at);
         // "HTTP/1.1 200 OK": the version, three digits, the reason.
@@ -215,14 +221,18 @@ void HttpAnswer::readChunks() {
             m_chunk = Chunk::DataEnd;
             continue;
         }
+        // A line's length is known once it has arrived; until then it is at least what has
+        // arrived, but for a '\r' that may start its break.
         qsizetype next = 0;
-        if (!lineAt(m_in, at, line, next)) {
-            if (m_in.size() - at > maxLineBytes) {
-                fail(QStringLiteral("Invalid chunked body from the server"));
-                return;
-            }
-            break;
+        const bool whole = lineAt(m_in, at, line, next);
+        const qsizetype length =
+            whole ? line.size() : m_in.size() - at - qsizetype(m_in.endsWith('\r'));
+        if (length > m_limits.lineBytes) {
+            fail(QStringLiteral("Invalid chunked body from the server"));
+            return;
         }
+        if (!whole)
+            break;
         at = next;
         if (m_chunk == Chunk::DataEnd) {
             m_chunk = Chunk::Size;

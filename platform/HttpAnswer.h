@@ -10,9 +10,19 @@
 // length, or the end of the connection). Bytes only: the connection is the caller's.
 //
 // Each byte is looked at a bounded number of times however thinly the answer trickles in, and
-// a head or chunk line past its limit breaks the answer.
+// a head or chunk line past its limit breaks the answer. The limits hold for the answer's
+// bytes, not for the reads that bring them: the same bytes are read the same way, whole or in
+// pieces of any size.
 class HttpAnswer {
 public:
+    struct Limits {
+        qsizetype headBytes = 256 * 1024; // one head: status line, headers, line breaks
+        qsizetype lineBytes = 16 * 1024;  // a chunk-size or trailer line, without its break
+    };
+
+    HttpAnswer();
+    explicit HttpAnswer(Limits limits);
+
     enum class State {
         Head,   // the status line and headers are still coming
         Body,   // the body is coming
@@ -27,7 +37,9 @@ public:
 
     State state() const { return m_state; }
     QString error() const { return m_error; }
-    // From the head on (0 before it).
+    // From the head on (0 before it): once it is not 0, the status line and headers are
+    // those of the answer, whatever becomes of its body. A head past its limit, or not HTTP,
+    // gives none.
     int status() const { return m_status; }
     QByteArray reason() const { return m_reason; }
     // Names lower-cased, in the order sent.
@@ -55,6 +67,7 @@ private:
     void take(qsizetype size);
     void fail(const QString &reason);
 
+    const Limits m_limits;
     State m_state = State::Head;
     QString m_error;
     QByteArray m_in;         // arrived, not yet read out of the head or the framing

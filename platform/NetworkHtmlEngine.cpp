@@ -1,5 +1,6 @@
 #include "NetworkHtmlEngine.h"
 
+#include "CookieJar.h"
 #include "PlainHttp.h"
 
 #include "HtmlLinks.h"
@@ -19,6 +20,7 @@
 
 namespace {
 
+// Starts with crawlerName, in any case.
 const QByteArray userAgent = QByteArrayLiteral("Corvane/" CORVANE_VERSION);
 constexpr int maxRedirects = 10;
 
@@ -189,7 +191,7 @@ public:
     Transfers(ProxyMode proxy, const std::optional<QSslConfiguration> &tls)
         : m_proxy(proxy)
         , m_tls(tls)
-        , m_plain(*m_network.cookieJar()) {
+        , m_plain(boundedJar(m_network)) {
         if (proxy == ProxyMode::System)
             QNetworkProxyFactory::setUseSystemConfiguration(true);
         else
@@ -222,6 +224,13 @@ public:
     }
 
 private:
+    // Gives `network` a jar of its own, which it owns, and hands that jar on to the plain
+    // client: both clients send and keep the same cookies.
+    static QNetworkCookieJar &boundedJar(QNetworkAccessManager &network) {
+        network.setCookieJar(new CookieJar);
+        return *network.cookieJar();
+    }
+
     // Plain HTTP that goes to the server directly, with no credentials in its address.
     bool plain(const QUrl &url) {
         if (url.scheme() != u"http" || !url.userInfo().isEmpty())
@@ -248,18 +257,29 @@ private:
 
 namespace {
 
+// What a load reads of its body: the links of a page, or a file's bytes as they came.
+struct Reading {
+    bool file = false;
+    qint64 maxBodyBytes;
+    int maxRedirects;
+};
+
 // A page being loaded: the reply's bytes are gathered on the window's thread, then decoded
-// and parsed on the engine's pool; the document completes when the links are back.
+// and parsed on the engine's pool; the document completes when the links are back. A file
+// completes with its bytes.
 class NetworkDocument final : public QObject, public HtmlDocument {
 public:
     NetworkDocument(Transfers &transfers, QThreadPool &parsers, const FetchLimits &limits,
-                    const QUrl &url)
+                    const QUrl &url, Reading reading)
         : m_transfers(transfers)
         , m_parsers(parsers)
         , m_stall(limits.stall)
-        , m_maxBodyBytes(limits.maxBodyBytes)
+        , m_maxBodyBytes(reading.maxBodyBytes)
         , m_maxBodyParsedHere(limits.maxBodyParsedHere)
         , m_end(limits.total)
+        , m_file(reading.file)
+        , m_maxRedirects(reading.maxRedirects)
+        , m_asked(url)
         , m_reply(nullptr, TransferDeleter{this}) {
         m_deadline.setSingleShot(true);
         connect(&m_deadline, &QTimer::timeout, this, [this] { fail(QStringLiteral("timed out")); });
@@ -277,6 +297,15 @@ public:
     }
     QStringList links() const override { return m_links; }
     QString failure() const override { return m_complete ? m_failure : QString(); }
+    PageFacts facts() const override {
+        if (!m_complete)
+            return {};
+        PageFacts facts = m_facts;
+        if (m_head)
+            facts.canonical = m_head->canonical();
+        return facts;
+    }
+    QByteArray body() const override { return m_complete ? m_body : QByteArray(); }
 
 private:
     // Redirects are followed here, one request each: Qt 6.4 following them itself sends the
@@ -305,11 +334,11 @@ private:
                  : std::nullopt;
         const std::optional<QUrl> next = requestUrl(to);
         if (!next) {
-            fail(QStringLiteral("redirected to an address that cannot be requested"));
+            endRedirects(QStringLiteral("redirected to an address that cannot be requested"));
             return;
         }
-        if (m_redirects == maxRedirects) {
-            fail(QStringLiteral("too many redirects"));
+        if (m_redirects == m_maxRedirects) {
+            endRedirects(QStringLiteral("too many redirects"));
             return;
         }
         ++m_redirects;
@@ -352,9 +381,32 @@ private:
         parse();
     }
 
+    // A chain of redirects that ends without a page: the last redirect is the answer.
+    void endRedirects(const QString &reason) {
+        keepAnswer();
+        m_failure = reason;
+        complete({});
+    }
+
+    void keepAnswer() {
+        m_facts.status = m_reply->status();
+        m_facts.robotsTag = m_reply->header("X-Robots-Tag");
+        m_facts.lastModified = m_reply->header("Last-Modified");
+        const QUrl url = m_reply->url();
+        m_facts.redirected = url != m_asked;
+        // The page reader's reading of it replaces it once the page is read.
+        m_facts.address = QString::fromUtf8(url.toEncoded());
+    }
+
     void parse() {
         if (!m_reply)
             return;
+        keepAnswer();
+        if (m_file) {
+            m_reply.reset();
+            complete({});
+            return;
+        }
         const int status = m_reply->status();
         if (status >= 400) {
             const QByteArray phrase = m_reply->reasonPhrase();
@@ -368,13 +420,13 @@ private:
 
         const auto linksOf = [contentType, finalUrl, end = m_end,
                               stop = m_abandoned](const QByteArray &body) {
-            return pageLinks(body, contentType, finalUrl, end, stop.get());
+            return readServedPage(body, contentType, finalUrl, end, stop.get());
         };
         if (m_body.size() <= m_maxBodyParsedHere) {
             completeParse(linksOf(std::exchange(m_body, {})));
             return;
         }
-        auto promise = std::make_shared<QPromise<std::optional<QStringList>>>();
+        auto promise = std::make_shared<QPromise<std::optional<PageReading>>>();
         m_parse.setFuture(promise->future());
         m_parsers.start([promise, linksOf, body = std::move(m_body)] {
             promise->start();
@@ -384,15 +436,25 @@ private:
     }
 
     // A body that is not HTML has no links, and the page fails unless it failed already.
-    void completeParse(const std::optional<QStringList> &links) {
-        if (!links && m_failure.isNull())
+    void completeParse(const std::optional<PageReading> &reading) {
+        if (!reading && m_failure.isNull())
             m_failure = QStringLiteral("not HTML");
-        complete(links.value_or(QStringList()));
+        if (reading && !m_complete) {
+            if (!reading->address.isNull())
+                m_facts.address = reading->address;
+            m_facts.robotsMeta = reading->robots;
+            m_head = reading;
+            m_head->links.clear();
+        }
+        complete(reading ? reading->links : QStringList());
     }
 
+    // No answer came whole.
     void fail(const QString &reason) {
-        if (!m_complete)
+        if (!m_complete) {
             m_failure = reason;
+            m_facts = {};
+        }
         complete({});
     }
 
@@ -411,6 +473,9 @@ private:
     const qint64 m_maxBodyBytes;
     const qint64 m_maxBodyParsedHere;
     const QDeadlineTimer m_end;
+    const bool m_file;
+    const int m_maxRedirects;
+    const QUrl m_asked;
     // Set when the document goes: a parse still running for it stops at once.
     const std::shared_ptr<std::atomic<bool>> m_abandoned = std::make_shared<std::atomic<bool>>();
     std::unique_ptr<Transfer, TransferDeleter> m_reply;
@@ -418,10 +483,12 @@ private:
     Inflater m_inflater;
     QByteArray m_body; // as the page reads, inflated
     QTimer m_deadline;
-    QFutureWatcher<std::optional<QStringList>> m_parse;
+    QFutureWatcher<std::optional<PageReading>> m_parse;
     QStringList m_links;
-    QString m_failure;   // null unless the page failed
-    int m_redirects = 0; // followed so far
+    PageFacts m_facts;
+    std::optional<PageReading> m_head; // the reading, but for the links
+    QString m_failure;                 // null unless the page failed
+    int m_redirects = 0;               // followed so far
     bool m_complete = false;
 };
 
@@ -445,5 +512,15 @@ std::unique_ptr<HtmlDocument> NetworkHtmlEngine::createDocumentFromUrl(const QSt
     const std::optional<QUrl> url = requestUrl(WebUrl::parse(address));
     if (!url)
         return nullptr;
-    return std::make_unique<NetworkDocument>(*m_transfers, m_parsers, m_limits, *url);
+    return std::make_unique<NetworkDocument>(*m_transfers, m_parsers, m_limits, *url,
+                                             Reading{false, m_limits.maxBodyBytes, maxRedirects});
+}
+
+std::unique_ptr<HtmlDocument>
+NetworkHtmlEngine::createFileFromUrl(const QString &address, qint64 maxBytes, int maxRedirects) {
+    const std::optional<QUrl> url = requestUrl(WebUrl::parse(address));
+    if (!url)
+        return nullptr;
+    return std::make_unique<NetworkDocument>(*m_transfers, m_parsers, m_limits, *url,
+                                             Reading{true, maxBytes, maxRedirects});
 }

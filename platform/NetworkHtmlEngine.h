@@ -41,6 +41,8 @@ public:
     ~NetworkHtmlEngine() override;
 
     std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) override;
+    std::unique_ptr<HtmlDocument> createFileFromUrl(const QString &address, qint64 maxBytes,
+                                                    int maxRedirects) override;
 
 private:
     FetchLimits m_limits;

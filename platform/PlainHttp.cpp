@@ -94,19 +94,16 @@ private:
             return;
         m_stall.start();
         m_heardBack = true;
-        const bool headKnown = m_answer.state() != HttpAnswer::State::Head;
+        const bool headKnown = m_answer.status() != 0;
         const qsizetype hadBody = m_answer.bodySize();
         m_answer.feed(m_socket->readAll());
+        // The cookies of a head that was read are kept whatever becomes of the body, however
+        // the answer's bytes came; a head that was refused sets none.
+        if (!headKnown && m_answer.status() != 0)
+            PlainHttp::keepCookies(m_answer, m_url, m_client.m_cookies);
         if (m_answer.state() == HttpAnswer::State::Broken) {
             end(Failure::Other, m_answer.error());
             return;
-        }
-        if (!headKnown && m_answer.state() != HttpAnswer::State::Head) {
-            for (const auto &[name, value] : m_answer.headers()) {
-                if (name == "set-cookie")
-                    m_client.m_cookies.setCookiesFromUrl(QNetworkCookie::parseCookies(value),
-                                                         m_url);
-            }
         }
         if (m_answer.bodySize() > hadBody)
             Q_EMIT readyRead();
@@ -223,18 +220,30 @@ std::unique_ptr<Transfer> PlainHttp::get(const QUrl &url, const Headers &headers
         request += name + ": " + value + "\r\n";
     static const QByteArray language = acceptLanguage();
     request += "Connection: Keep-Alive\r\nAccept-Language: " + language + "\r\n";
-    QByteArray cookies;
-    for (const QNetworkCookie &cookie : m_cookies.cookiesForUrl(url)) {
-        const QByteArray pair = cookie.toRawForm(QNetworkCookie::NameAndValueOnly);
-        // A server's cookie never breaks the request's lines.
-        if (pair.contains('\r') || pair.contains('\n') || pair.contains('\0'))
-            continue;
-        cookies += (cookies.isEmpty() ? "" : "; ") + pair;
-    }
+    const QByteArray cookies = cookieLine(m_cookies, url);
     if (!cookies.isEmpty())
         request += "Cookie: " + cookies + "\r\n";
     request += "\r\n";
     return std::make_unique<PlainTransfer>(*this, url, std::move(request), stall);
+}
+
+QByteArray PlainHttp::cookieLine(const QNetworkCookieJar &cookies, const QUrl &url) {
+    QByteArray line;
+    for (const QNetworkCookie &cookie : cookies.cookiesForUrl(url)) {
+        const QByteArray pair = cookie.toRawForm(QNetworkCookie::NameAndValueOnly);
+        // A server's cookie never breaks the request's lines.
+        if (pair.contains('\r') || pair.contains('\n') || pair.contains('\0'))
+            continue;
+        line += (line.isEmpty() ? "" : "; ") + pair;
+    }
+    return line;
+}
+
+void PlainHttp::keepCookies(const HttpAnswer &answer, const QUrl &url, QNetworkCookieJar &cookies) {
+    for (const auto &[name, value] : answer.headers()) {
+        if (name == "set-cookie")
+            cookies.setCookiesFromUrl(QNetworkCookie::parseCookies(value), url);
+    }
 }
 
 QTcpSocket *PlainHttp::takeIdle(const QString &server) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 
+class HttpAnswer;
 class QNetworkCookieJar;
 class QTcpSocket;
 
@@ -17,7 +18,8 @@ class QTcpSocket;
 // server. The crawl's pages come one at a time: Qt Network's own client reads each answer's
 // status line and headers from its socket a byte and a system call at a time, on a thread of
 // its own, which cost more than the rest of a page's load together. This one reads what the
-// socket holds at once. Cookies go to and come from Qt's jar, shared with HTTPS pages.
+// socket holds at once. Cookies go to and come from the jar it is given, shared with HTTPS
+// pages.
 class PlainHttp : public QObject {
 public:
     using Headers = QList<QPair<QByteArray, QByteArray>>;
@@ -33,6 +35,11 @@ public:
 
     // "host:port" of `url`: the server a connection is kept for.
     static QString serverOf(const QUrl &url);
+    // The value of the Cookie header of a request for `url`: empty when it sends none.
+    static QByteArray cookieLine(const QNetworkCookieJar &cookies, const QUrl &url);
+    // Puts the cookies that `answer`, read from `url`, sets into `cookies`. Once its head has
+    // been read (status() is not 0).
+    static void keepCookies(const HttpAnswer &answer, const QUrl &url, QNetworkCookieJar &cookies);
 
 private:
     friend class PlainTransfer;

@@ -34,12 +34,26 @@ std::shared_ptr<const FrozenLinks> SitemapView::frozenLinks(int level) {
     return std::make_shared<CopiedLinks>(std::move(links));
 }
 
-SitemapDocument BuildSitemap(SitemapView &view, const QString &frequency) {
+SitemapDocument BuildSitemap(SitemapView &view, const QString &frequency, const EntryNotes *notes) {
     std::array<std::shared_ptr<const FrozenLinks>, levels> lists;
     for (int level = 0; level < levels; ++level)
         lists[std::size_t(level)] = view.frozenLinks(level);
-    return SitemapWriter(view.startAddress(), escapedText(frequency), std::move(lists))
-        .everyEntry();
+    const QString start = view.startAddress();
+    SitemapWriter writer(start, escapedText(frequency), lists);
+    if (!notes)
+        return std::move(writer).everyEntry();
+    // The notes are asked for each entry once, here; the document keeps their answers.
+    std::vector<DescribedEntry> entries;
+    if (const EntryNote note = notes->noteFor(start, -1); note.listed)
+        entries.push_back({-1, 0, note.lastmod});
+    for (int level = 0; level < levels; ++level) {
+        const FrozenLinks &list = *lists[std::size_t(level)];
+        for (qsizetype index = 0; index < list.count(); ++index) {
+            if (const EntryNote note = notes->noteFor(list.at(index), level); note.listed)
+                entries.push_back({level, index, note.lastmod});
+        }
+    }
+    return std::move(writer).entries(std::move(entries));
 }
 
 namespace {

@@ -31,11 +31,28 @@ public:
     virtual std::shared_ptr<const FrozenLinks> frozenLinks(int level);
 };
 
+// What the document says of one entry beyond its address, priority and frequency.
+struct EntryNote {
+    bool listed = true; // false: the entry is left out
+    QString lastmod;    // the text of its <lastmod> line; null for none
+};
+
+// Decides each entry of a document by its address and the level it was listed at (-1 for the
+// start address). The window's document has none: every entry listed, none dated.
+class EntryNotes {
+public:
+    virtual ~EntryNotes() = default;
+    virtual EntryNote noteFor(const QString &address, int level) const = 0;
+};
+
 // The sitemap document of the start address and the internal lists of levels 0 to 5 as they
-// stand, every entry with `frequency` as its change frequency; described, its text made where
-// it is read. Each non-empty list ends with its last entry selected. Lines end in CR LF; the
-// text ends with "</urlset>".
-SitemapDocument BuildSitemap(SitemapView &view, const QString &frequency);
+// stand, every entry with `frequency` as its change frequency and as `notes` say; described,
+// its text made where it is read. Each non-empty list ends with its last entry selected.
+// Lines end in CR LF; the text ends with "</urlset>". A <lastmod> line stands between an
+// entry's <loc> and priority lines; when entries are left out, the others keep their line
+// breaks, but none is written before the first entry.
+SitemapDocument BuildSitemap(SitemapView &view, const QString &frequency,
+                             const EntryNotes *notes = nullptr);
 
 // A sitemap document cut into parts that each hold at most `maxUrls` entries and `maxBytes`
 // bytes of UTF-8, as complete documents of the same form, with the sitemap index that names

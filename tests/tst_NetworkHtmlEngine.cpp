@@ -1,3 +1,5 @@
+#include "CookieJar.h"
+#include "HttpAnswer.h"
 #include "HttpServer.h"
 #include "NetworkHtmlEngine.h"
 #include "TestTls.h"
@@ -31,8 +33,8 @@ private Q_SLOTS:
     void failedLoads_data();
     void failedLoads();
     void requestsOnOneConnection();
-    void framedAnswers_data();
-    void framedAnswers();
+    void cookieFloodKeptWithinBounds();
+    void cookiesOfManySitesKeptWithinBounds();
     void connectionClosedWhileIdle();
     void systemProxyCarriesPlainHttp();
     void abandonedLoadsFreeTheirConnections_data();
@@ -45,6 +47,8 @@ private Q_SLOTS:
     void gzipBombGivesNoLinks();
     void httpsPages_data();
     void httpsPages();
+    void factsAlikeOverBothClients_data();
+    void factsAlikeOverBothClients();
 };
 
 namespace {
@@ -73,6 +77,24 @@ QByteArray largePage(int links) {
             "<article><h2><a href=\"articles/" + QByteArray::number(i) +
             ".html\">Article</a></h2><p>Lorem ipsum dolor sit amet, consectetur.</p></article>\n";
     return html + "</body></html>\n";
+}
+
+// The cookies a request carried, in the order sent.
+QList<QByteArray> cookiesOf(const HttpServer::Request &request) {
+    QList<QByteArray> cookies;
+    const QByteArray line = request.headers.value("cookie");
+    for (const QByteArray &cookie : line.split(';'))
+        cookies.append(cookie.trimmed());
+    return line.isEmpty() ? QList<QByteArray>() : cookies;
+}
+
+// A page that sets `cookies` and links to /next.
+HttpServer::Response settingCookies(const QList<QByteArray> &cookies) {
+    HttpServer::Response response;
+    for (const QByteArray &cookie : cookies)
+        response.headers.append({"Set-Cookie", cookie});
+    response.body = "<a href=\"/next\">next</a>";
+    return response;
 }
 
 // Waits for `doc` to complete and gives its links.
@@ -265,11 +287,13 @@ void tst_NetworkHtmlEngine::failedLoads() {
 }
 
 void tst_NetworkHtmlEngine::requestsOnOneConnection() {
+    // Two servers on one host, told apart by their ports.
     HttpServer server;
-    QVERIFY(server.listen());
-    const QList<QByteArray> paths{"/one", "/two", "/three"};
-    for (const QByteArray &path : paths)
+    HttpServer other;
+    QVERIFY(server.listen() && other.listen());
+    for (const QByteArray path : {"/one", "/two"})
         server.setHtml(path, "<a href=\"" + path + "/next\">next</a>");
+    other.setHtml("/other", "<a href=\"/other/next\">next</a>");
     // A cookie the server sets goes back with the requests after it; one that would break
     // the request's lines does not.
     HttpServer::Response first;
@@ -277,68 +301,153 @@ void tst_NetworkHtmlEngine::requestsOnOneConnection() {
                      {"Set-Cookie", "evil=a\rX-Injected: 1; Path=/"}};
     first.body = "<a href=\"/one/next\">next</a>";
     server.setPage("/one", first);
+    // Answers without a body end at their head, and leave the connection to the next request.
+    HttpServer::Response empty;
+    server.setPage("/empty", empty);
+    empty.status = 204;
+    server.setPage("/none", empty);
+    empty.status = 302;
+    empty.headers = {{"Location", "/two"}};
+    server.setPage("/moved", empty);
+    empty.headers = {{"Location", other.url("/other").toUtf8()}};
+    server.setPage("/away", empty);
+    // Tens of KiB in chunks of 1 KiB, read as they come; a body that ends with the connection.
+    HttpServer::Response framed;
+    framed.headers = {{"Transfer-Encoding", "chunked"}};
+    framed.body = "13\r\n<a href=\"/c1\">1</a>\r\n";
+    for (int i = 0; i < 64; ++i)
+        framed.body += "400\r\n" + QByteArray(1024, ' ') + "\r\n";
+    framed.body += "13\r\n<a href=\"/c2\">2</a>\r\n0\r\n\r\n";
+    server.setPage("/chunked", framed);
+    framed.headers = {{"Transfer-Encoding", "identity"}, {"Connection", "close"}};
+    framed.body = "<a href=\"/closing/next\">next</a>";
+    server.setPage("/closing", framed);
 
     NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
     // Addresses that cannot be requested give no document and send nothing.
     for (const char *address : {"", "   ", "not a url", "http://", "mailto:x@y",
                                 "javascript:void(0)", "ftp://127.0.0.1/"})
         QVERIFY2(!engine.createDocumentFromUrl(QString::fromLatin1(address)), address);
-    for (const QByteArray &path : paths) {
-        // Spaces around an address are no part of it.
-        const QString address = "  " + server.url(QString::fromLatin1(path)) + "  ";
-        QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(address)),
-                 QStringList{server.url(QString::fromLatin1(path + "/next"))});
-    }
-    QCOMPARE(server.targets(), paths);
+    // Spaces around an address are no part of it.
+    const QList<std::pair<QString, QStringList>> loads = {
+        {"  " + server.url("/one") + "  ", {server.url("/one/next")}},
+        {server.url("/empty"), {}},
+        {server.url("/none"), {}},
+        {server.url("/moved"), {server.url("/two/next")}},
+        {other.url("/other"), {other.url("/other/next")}},
+        {server.url("/chunked"), {server.url("/c1"), server.url("/c2")}},
+        {server.url("/away"), {other.url("/other/next")}},
+        {server.url("/closing"), {server.url("/closing/next")}},
+    };
+    for (const auto &[address, links] : loads)
+        QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(address)), links);
+    QCOMPARE(server.targets(), (QList<QByteArray>{"/one", "/empty", "/none", "/moved", "/two",
+                                                  "/chunked", "/away", "/closing"}));
+    QCOMPARE(other.targets(), (QList<QByteArray>{"/other", "/other"}));
     QCOMPARE(server.connectionCount(), 1);
+    QCOMPARE(other.connectionCount(), 1);
     const HttpServer::Request request = server.requests().first();
     QCOMPARE(request.method, QByteArray("GET"));
     QVERIFY2(request.headers.value("user-agent").startsWith("Corvane/"),
              request.headers.value("user-agent").constData());
     QVERIFY2(request.headers.value("accept-encoding").contains("gzip"),
              request.headers.value("accept-encoding").constData());
+    QCOMPARE(request.headers.value("host"), server.url().mid(7).toUtf8());
     QCOMPARE(request.headers.value("cookie"), QByteArray());
     QCOMPARE(server.requests().last().headers.value("cookie"), QByteArray("session=s1"));
     QVERIFY(!server.requests().last().headers.contains("x-injected"));
+    QCOMPARE(other.requests().first().headers.value("host"), other.url().mid(7).toUtf8());
 }
 
-void tst_NetworkHtmlEngine::framedAnswers_data() {
-    using Headers = QList<QPair<QByteArray, QByteArray>>;
-    QTest::addColumn<Headers>("headers");
-    QTest::addColumn<QByteArray>("body");
-
-    const QByteArray html = "<a href=\"/one\">1</a><a href=\"/two\">2</a>";
-    QTest::newRow("chunks") << Headers{{"Transfer-Encoding", "chunked"}}
-                            << QByteArray("a\r\n<a href=\"/\r\n"
-                                          "E;name=value\r\none\">1</a><a \r\n"
-                                          "0014\r\nhref=\"/two\">2</a>\r\n"
-                                          "0\r\nExpires: never\r\n\r\n");
-    QTest::newRow("body to the end of the connection")
-        << Headers{{"Transfer-Encoding", "identity"}, {"Connection", "close"}} << html;
-    QTest::newRow("folded header") << Headers{{"X-Folded", "one\r\n two"}} << html;
-}
-
-// Chunked bodies and bodies that end with the connection read as whole pages.
-void tst_NetworkHtmlEngine::framedAnswers() {
-    using Headers = QList<QPair<QByteArray, QByteArray>>;
-    QFETCH(Headers, headers);
-    QFETCH(QByteArray, body);
-
+// A site that sets more cookies than the jar holds for one site: the requests after it carry
+// the cookies set or sent last, no more, over HTTPS as well.
+void tst_NetworkHtmlEngine::cookieFloodKeptWithinBounds() {
+    // The second page's cookies push out the oldest but not all of those that the first one
+    // set: those set before "kept" was last sent, not "kept".
+    const int perSite = CookieJar::Bounds().perSite;
+    const int flood = perSite + 120;
+    const auto numbered = [](int i) {
+        return "n" + QByteArray::number(i) + '=' + QByteArray::number(i);
+    };
+    QList<QByteArray> first{"kept=1; Path=/kept"};
+    for (int i = 0; i < perSite - 1; ++i)
+        first.append(numbered(i) + "; Path=/n");
+    QList<QByteArray> second;
+    for (int i = perSite - 1; i < flood; ++i)
+        second.append(numbered(i) + "; Path=/n");
     HttpServer server;
     QVERIFY(server.listen());
-    HttpServer::Response response;
-    response.headers = headers;
-    response.body = body;
-    server.setPage("/page", response);
-    server.setHtml("/after", "<a href=\"/three\">3</a>");
+    server.setPage("/one", settingCookies(first));
+    server.setPage("/two", settingCookies(second));
+    server.setPage("/kept/page", settingCookies({}));
+    server.setPage("/n/page", settingCookies({}));
+    // A head past the limit is refused, whatever reads bring it, and sets no cookie.
+    HttpServer::Response refused = settingCookies({"refused=1; Path=/"});
+    refused.headers.append({"X-Pad", QByteArray(HttpAnswer::Limits().headBytes, 'x')});
+    server.setPage("/refused", refused);
+    HttpServer tls;
+    QVERIFY(tls.listen(serverTls(ServerCertificate::Trusted, {"http/1.1"})));
+    tls.setPage("/kept/page", settingCookies({}));
 
-    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None);
-    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/page"))),
-             onServer(server, {"/one", "/two"}));
-    // The connection serves the next page, or a new one replaces it.
-    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/after"))),
-             onServer(server, {"/three"}));
-    QCOMPARE(server.targets(), (QList<QByteArray>{"/page", "/after"}));
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None, {testAuthority()});
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url("/refused"))),
+             QStringList());
+    server.clearRequests();
+    for (const char *path : {"/one", "/kept/page", "/two", "/n/page", "/kept/page"})
+        QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(server.url(path))),
+                 QStringList{server.url("/next")});
+    QCOMPARE(linksOnceComplete(engine.createDocumentFromUrl(tls.url("/kept/page"))),
+             QStringList{tls.url("/next")});
+
+    const QList<HttpServer::Request> requests = server.requests();
+    QCOMPARE(requests.size(), 5);
+    QList<QByteArray> newest;
+    for (int i = flood - (perSite - 1); i < flood; ++i)
+        newest.append(numbered(i));
+    QCOMPARE(cookiesOf(requests[1]), QList<QByteArray>{"kept=1"});
+    QCOMPARE(cookiesOf(requests[3]).size(), perSite - 1);
+    QCOMPARE(cookiesOf(requests[3]), newest);
+    QCOMPARE(cookiesOf(requests[4]), QList<QByteArray>{"kept=1"});
+    QCOMPARE(cookiesOf(tls.requests().value(0)), QList<QByteArray>{"kept=1"});
+}
+
+// Sites that together set more cookies than the jar holds, through a proxy (so by Qt
+// Network): the jar keeps the cookies set last, as many as it holds in all.
+void tst_NetworkHtmlEngine::cookiesOfManySitesKeptWithinBounds() {
+    const int inAll = CookieJar::Bounds().inAll;
+    const int perPage = 90; // Qt Network takes at most 100 headers
+    const int sites = inAll / perPage + 4;
+    HttpServer proxy;
+    QVERIFY(proxy.listen());
+    proxy.setHandler([](const HttpServer::Request &request) {
+        QList<QByteArray> cookies;
+        if (request.target.endsWith("/set")) {
+            for (int i = 0; i < perPage; ++i)
+                cookies.append('c' + QByteArray::number(i) + "=1");
+        }
+        return settingCookies(cookies);
+    });
+    qputenv("http_proxy", proxy.url().toUtf8());
+    qunsetenv("no_proxy");
+    const auto restore = qScopeGuard([] { qunsetenv("http_proxy"); });
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::System);
+    const auto load = [&engine](int site, const QString &path) {
+        const QString address = "http://site" + QString::number(site) + ".test";
+        return linksOnceComplete(engine.createDocumentFromUrl(address + path)) ==
+               QStringList{address + "/next"};
+    };
+    for (int i = 0; i < sites; ++i)
+        QVERIFY(load(i, "/set"));
+    // The first sites' cookies are gone, then one site's in part.
+    const int evicted = sites * perPage - inAll;
+    for (const int i :
+         {0, evicted / perPage - 1, evicted / perPage, evicted / perPage + 1, sites - 1}) {
+        proxy.clearRequests();
+        QVERIFY(load(i, "/page"));
+        QCOMPARE(cookiesOf(proxy.requests().value(0)).size(),
+                 std::clamp((i + 1) * perPage - evicted, 0, perPage));
+    }
 }
 
 // A server may close a kept-alive connection as the next request goes out: that request is
@@ -608,6 +717,56 @@ void tst_NetworkHtmlEngine::httpsPages() {
              linksFrom.isEmpty() ? QStringList() : onServer(linked, {"/dir/child", "/top"}));
     QCOMPARE(tls.targets(), targets);
     QCOMPARE(tls.protocols(), targets.isEmpty() ? QList<QByteArray>() : QList{protocol});
+}
+
+void tst_NetworkHtmlEngine::factsAlikeOverBothClients_data() {
+    QTest::addColumn<bool>("https");
+    QTest::newRow("plain HTTP") << false;
+    QTest::newRow("HTTPS") << true;
+}
+
+// What a page and a file report beside their links, after a redirect, over each client.
+void tst_NetworkHtmlEngine::factsAlikeOverBothClients() {
+    QFETCH(bool, https);
+    HttpServer server;
+    QVERIFY(https ? server.listen(serverTls(ServerCertificate::Trusted, {"http/1.1"}))
+                  : server.listen());
+    HttpServer::Response redirect;
+    redirect.status = 301;
+    redirect.headers = {{"Location", "/dir/page"}, {"Last-Modified", "of the redirect"}};
+    server.setPage("/old", redirect);
+    HttpServer::Response page;
+    page.status = 203;
+    page.headers = {{"X-Robots-Tag", "otherbot: noindex"},
+                    {"X-Robots-Tag", "nofollow"},
+                    {"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}};
+    page.body = "<head><meta name=robots content=nosnippet><link rel=canonical href=c#f>";
+    server.setPage("/dir/page", page);
+    redirect.headers = {{"Location", "/dir/page"}};
+    server.setPage("/robots.txt", redirect);
+
+    NetworkHtmlEngine engine(FetchLimits{}, ProxyMode::None, {testAuthority()});
+    const std::unique_ptr<HtmlDocument> doc = engine.createDocumentFromUrl(server.url("/old#x"));
+    QTRY_COMPARE_WITH_TIMEOUT(doc->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+    const PageFacts facts = doc->facts();
+    QCOMPARE(facts.address, server.url("/dir/page"));
+    QVERIFY(facts.redirected);
+    QCOMPARE(facts.status, 203);
+    QCOMPARE(facts.robotsTag, QByteArray("otherbot: noindex, nofollow"));
+    QCOMPARE(facts.lastModified, QByteArray("Sun, 06 Nov 1994 08:49:37 GMT"));
+    QCOMPARE(facts.robotsMeta, QStringList{"nosnippet"});
+    QCOMPARE(facts.canonical, server.url("/dir/c"));
+
+    // A file that is a page keeps its bytes up to the limit; a redirect past the limit is the
+    // answer.
+    for (const int redirects : {1, 0}) {
+        const std::unique_ptr<HtmlDocument> file =
+            engine.createFileFromUrl(server.url("/robots.txt"), 20, redirects);
+        QTRY_COMPARE_WITH_TIMEOUT(file->readyState(), QStringLiteral("complete"), loadTimeoutMs);
+        QCOMPARE(file->facts().status, redirects ? 203 : 301);
+        QCOMPARE(file->body(), redirects ? page.body.left(20) : QByteArray());
+        QVERIFY(file->links().isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_NetworkHtmlEngine)

@@ -1,10 +1,7 @@
 #include "SeenText.h"
 #include "TextSearch.h"
 
-#include <QRandomGenerator>
 #include <QTest>
-
-#include <vector>
 
 namespace {
 
@@ -21,8 +18,6 @@ class tst_SeenText : public QObject {
 private Q_SLOTS:
     void foundAfterAppends_data();
     void foundAfterAppends();
-    void agreesWithScan_data();
-    void agreesWithScan();
     void largeCrawl();
 };
 
@@ -105,135 +100,6 @@ void tst_SeenText::foundAfterAppends() {
         QCOMPARE(scanned(joined, address), seen);
         QCOMPARE(list.contains(address), seen);
     }
-}
-
-void tst_SeenText::agreesWithScan_data() {
-    QTest::addColumn<bool>("wideUnits");
-    QTest::addColumn<int>("directBytes");
-
-    QTest::newRow("near-duplicates in a small alphabet") << false << 4096;
-    QTest::newRow("code units across the 16-bit range") << true << 4096;
-    // Segments of a few bytes: sorted, merged on the worker, borders everywhere.
-    QTest::newRow("small alphabet, short segments") << false << 3;
-    QTest::newRow("16-bit range, short segments") << true << 5;
-}
-
-// Random lists built the way a crawl builds them, with addresses close to earlier ones, and
-// after every change every answer compared with the plain search over the text.
-void tst_SeenText::agreesWithScan() {
-    QFETCH(bool, wideUnits);
-    QFETCH(int, directBytes);
-
-    QRandomGenerator random(wideUnits ? 20240611u + directBytes : 20240610u + directBytes);
-    const QString smallAlphabet = QStringLiteral(",/ab");
-    // A few units from both ends of the range and the surrogates besides the small ones.
-    const QList<char16_t> wideAlphabet = {u',',   u'/',   u'a',   u'b',   0,      1,     0xD83D,
-                                          0xDE00, 0xFFFF, 0xFFFE, 0x8000, 0x00FF, 0x0100};
-    const auto unit = [&]() -> QChar {
-        if (wideUnits)
-            return QChar(wideAlphabet[random.bounded(int(wideAlphabet.size()))]);
-        return smallAlphabet[random.bounded(int(smallAlphabet.size()))];
-    };
-    const auto freshText = [&](int maxLength) {
-        QString s;
-        for (int n = random.bounded(maxLength + 1); n > 0; --n)
-            s += unit();
-        return s;
-    };
-
-    std::vector<QString> earlier;
-    // An address the list may well have seen already: a copy, a prefix, a suffix, or an
-    // earlier address with one unit changed, added or taken away.
-    const auto nearDuplicate = [&]() -> QString {
-        if (earlier.empty() || random.bounded(5) == 0)
-            return freshText(8);
-        QString s = earlier[random.bounded(int(earlier.size()))];
-        const int at = s.isEmpty() ? 0 : random.bounded(int(s.size()));
-        switch (random.bounded(6)) {
-        case 0:
-            return s;
-        case 1:
-            return s.left(random.bounded(int(s.size()) + 1));
-        case 2:
-            return s.mid(random.bounded(int(s.size()) + 1));
-        case 3:
-            if (!s.isEmpty())
-                s[at] = unit();
-            return s;
-        case 4:
-            return s.insert(random.bounded(int(s.size()) + 1), unit());
-        default:
-            return s.isEmpty() ? s : s.remove(at, 1);
-        }
-    };
-
-    int checks = 0;
-    const auto check = [&](SeenText &list, const QString &expected) {
-        QCOMPARE(list.text(), expected);
-        const auto same = [&](const QString &q) {
-            ++checks;
-            if (list.contains(q) != scanned(expected, q)) {
-                qWarning() << "text" << expected << "address" << q;
-                return false;
-            }
-            return true;
-        };
-        for (int i = 0; i < 12; ++i)
-            QVERIFY(same(nearDuplicate()));
-        const int size = int(expected.size());
-        if (size <= 24) {
-            for (int from = 0; from <= size; ++from)
-                for (int to = from; to <= size; ++to)
-                    QVERIFY(same(expected.mid(from, to - from)));
-        } else {
-            for (int i = 0; i < 24; ++i) {
-                const int from = random.bounded(size + 1);
-                QString piece = expected.mid(from, random.bounded(size - from + 1));
-                QVERIFY(same(piece));
-                if (!piece.isEmpty()) {
-                    piece[random.bounded(int(piece.size()))] = unit();
-                    QVERIFY(same(piece));
-                    QVERIFY(same(piece + unit()));
-                    QVERIFY(same(unit() + piece));
-                }
-            }
-        }
-    };
-
-    for (int round = 0; round < 150; ++round) {
-        SeenText list{std::size_t(directBytes)};
-        QString expected;
-        earlier.clear();
-        const int operations = 1 + random.bounded(60);
-        for (int op = 0; op < operations; ++op) {
-            if (op == 0 || random.bounded(12) == 0) {
-                // Reset to nothing, to a fresh text, to a piece of the current one or to it.
-                switch (random.bounded(4)) {
-                case 0:
-                    expected.clear();
-                    break;
-                case 1:
-                    expected = freshText(30);
-                    break;
-                case 2:
-                    expected = expected.mid(random.bounded(int(expected.size()) + 1));
-                    break;
-                default:
-                    break;
-                }
-                list.reset(expected);
-            } else {
-                const QString address = nearDuplicate();
-                earlier.push_back(address);
-                list.append(address);
-                expected += u',' + address;
-            }
-            check(list, expected);
-            if (QTest::currentTestFailed())
-                return;
-        }
-    }
-    QVERIFY(checks > 100000);
 }
 
 // A crawl of a hundred thousand links: megabytes of text in segments sorted in place and on

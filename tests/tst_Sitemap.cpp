@@ -1,4 +1,5 @@
 #include "Export.h"
+#include "PageRules.h"
 #include "Sitemap.h"
 
 #include <QTest>
@@ -46,10 +47,22 @@ const QString head = "<?xml version='1.0' encoding='UTF-8'?>\r\n"
                      "<!-- created with Corvane " +
                      makerHomePage + " -->\r\n";
 
-QString entry(const QString &loc, const QString &priority, const QString &frequency) {
-    return "<url>\r\n<loc>" + loc + "</loc>\r\n<priority>" + priority +
-           "</priority>\r\n<changefreq>" + frequency + "</changefreq>\r\n</url>";
+QString entry(const QString &loc, const QString &priority, const QString &frequency,
+              const QString &lastmod = {}) {
+    return "<url>\r\n<loc>" + loc + "</loc>\r\n" +
+           (lastmod.isNull() ? QString() : "<lastmod>" + lastmod + "</lastmod>\r\n") +
+           "<priority>" + priority + "</priority>\r\n<changefreq>" + frequency +
+           "</changefreq>\r\n</url>";
 }
+
+// Leaves out the addresses that start with "-" and dates those that start with "d".
+class Notes final : public EntryNotes {
+public:
+    EntryNote noteFor(const QString &address, int) const override {
+        return {!address.startsWith(u'-'),
+                address.startsWith(u'd') ? QStringLiteral("2026-01-02T03:04:05+00:00") : QString()};
+    }
+};
 
 } // namespace
 
@@ -59,6 +72,9 @@ private Q_SLOTS:
     void document_data();
     void document();
     void walkLeavesLastEntrySelected();
+    void entriesLeftOutAndDated();
+    void httpDates_data();
+    void httpDates();
     void splitWithinLimits_data();
     void splitWithinLimits();
 };
@@ -107,6 +123,63 @@ void tst_Sitemap::walkLeavesLastEntrySelected() {
     QCOMPARE(view.selected, (std::array<int, 6>{2, -1, 0, -1, -1, 1}));
 }
 
+void tst_Sitemap::entriesLeftOutAndDated() {
+    ListsView view("-start", Lists{{{"-a", "da"}, {"-b"}, {}, {}, {"-e", "e"}, {"df"}}});
+    const Notes notes;
+    const QString date = "2026-01-02T03:04:05+00:00";
+    QCOMPARE(BuildSitemap(view, "Daily", &notes).text(),
+             head + entry("da", "0.80", "Daily", date) + entry("e", "0.30", "Daily") +
+                 entry("df", "0.20", "Daily", date) + "\r\n</urlset>");
+    ListsView none("-start", Lists{{{"-a"}, {}, {}, {}, {}, {}}});
+    QCOMPARE(BuildSitemap(none, "Daily", &notes).text(), head + "</urlset>");
+
+    // A split counts the dates: a document within the limit undated is split dated.
+    ListsView all("d", Lists{{{"d1", "d2", "d3"}, {}, {}, {}, {}, {}}});
+    const qsizetype limit = BuildSitemap(all, "Daily").text().toUtf8().size();
+    const SitemapDocument dated = BuildSitemap(all, "Daily", &notes);
+    const SitemapPlan plan = PlanSitemap(dated, 10, limit);
+    QCOMPARE(plan.parts.size(), 2);
+    for (const SitemapPlan::Part &part : plan.parts) {
+        const QByteArray bytes = SitemapPart(dated, part);
+        QVERIFY(bytes.size() <= limit && bytes.count("<lastmod>") == bytes.count("<url>"));
+    }
+}
+
+void tst_Sitemap::httpDates_data() {
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QString>("lastmod"); // null: not a date
+
+    const QString nov1994 = "1994-11-06T08:49:37+00:00";
+    QTest::newRow("IMF-fixdate") << QByteArray("Sun, 06 Nov 1994 08:49:37 GMT") << nov1994;
+    QTest::newRow("RFC 850") << QByteArray("Sunday, 06-Nov-94 08:49:37 GMT") << nov1994;
+    QTest::newRow("asctime") << QByteArray("Sun Nov  6 08:49:37 1994") << nov1994;
+    QTest::newRow("asctime, two-digit day, white space around")
+        << QByteArray(" Thu Feb 29 23:59:60 2024\t") << "2024-02-29T23:59:59+00:00";
+    QTest::newRow("RFC 850 year at most 50 years ahead")
+        << QByteArray("Monday, 01-Jan-76 00:00:00 GMT") << "2076-01-01T00:00:00+00:00";
+    QTest::newRow("RFC 850 year further ahead is the last century's")
+        << QByteArray("Monday, 01-Jan-77 00:00:00 GMT") << "1977-01-01T00:00:00+00:00";
+    const QString bad;
+    QTest::newRow("no such day") << QByteArray("Fri, 30 Feb 2024 10:00:00 GMT") << bad;
+    QTest::newRow("hour 24") << QByteArray("Sun, 06 Nov 1994 24:00:00 GMT") << bad;
+    QTest::newRow("second 61") << QByteArray("Sun, 06 Nov 1994 08:49:61 GMT") << bad;
+    QTest::newRow("zone other than GMT") << QByteArray("Sun, 06 Nov 1994 08:49:37 UTC") << bad;
+    QTest::newRow("month in lower case") << QByteArray("Sun, 06 nov 1994 08:49:37 GMT") << bad;
+    QTest::newRow("one-digit day") << QByteArray("Sun, 6 Nov 1994 08:49:37 GMT") << bad;
+    QTest::newRow("ISO date") << QByteArray("1994-11-06T08:49:37Z") << bad;
+    QTest::newRow("year 0") << QByteArray("Sun, 06 Nov 0000 08:49:37 GMT") << bad;
+    QTest::newRow("trailing text") << QByteArray("Sun, 06 Nov 1994 08:49:37 GMT x") << bad;
+    QTest::newRow("empty") << QByteArray() << bad;
+}
+
+void tst_Sitemap::httpDates() {
+    QFETCH(QByteArray, header);
+    QFETCH(QString, lastmod);
+    const QDateTime now(QDate(2026, 12, 7), QTime(16, 0), Qt::UTC);
+    const std::optional<QDateTime> date = parseHttpDate(header, now);
+    QCOMPARE(date ? lastmodText(*date) : QString(), lastmod);
+}
+
 void tst_Sitemap::splitWithinLimits_data() {
     QTest::addColumn<QString>("start");
     QTest::addColumn<Lists>("lists");
@@ -129,9 +202,34 @@ void tst_Sitemap::splitWithinLimits_data() {
     QTest::newRow("50,001 addresses: a second part of one")
         << "http://s.test/" << Lists{{many(50'000, 40), {}, {}, {}, {}, {}}} << real.urls
         << real.bytes << QList<int>{50'000, 1} << "http://s.test/";
-    QTest::newRow("over 50 MiB in a few addresses")
-        << "https://s.test:8443/deep/start?x=1" << Lists{{many(26, 2 << 20), {}, {}, {}, {}, {}}}
-        << real.urls << real.bytes << QList<int>{25, 2} << "https://s.test:8443/";
+    // The last address lengthened until the sitemap of `start` and `addresses` is `bytes`
+    // long; `more` follows it.
+    const auto filled = [](const QString &start, QStringList addresses, qsizetype bytes,
+                           const QStringList &more) {
+        ListsView view(start, Lists{{addresses, {}, {}, {}, {}, {}}});
+        const qsizetype size = BuildSitemap(view, "Weekly").text().toUtf8().size();
+        if (size > bytes)
+            qFatal("sitemap already %lld bytes", qlonglong(size));
+        addresses.last() += QString(bytes - size, u'p');
+        return Lists{{addresses + more, {}, {}, {}, {}, {}}};
+    };
+    const QString s = "http://s.test/";
+    QTest::newRow("a sitemap of exactly the byte limit split")
+        << s << filled(s, many(10, 0), 2000, {}) << real.urls << qsizetype(2000) << QList<int>{11}
+        << "";
+    QTest::newRow("a part that fills the byte limit cut early")
+        << s << filled(s, many(10, 0), 2000, {"z"}) << real.urls << qsizetype(2000)
+        << QList<int>{11, 1} << s;
+    QTest::newRow("a part one byte past the limit written")
+        << s << filled(s, many(10, 0), 2001, {"z"}) << real.urls << qsizetype(2000)
+        << QList<int>{10, 2} << s;
+    const QString deep = "https://s.test:8443/deep/start?x=1";
+    QTest::newRow("a part of 50 MiB in long addresses cut early")
+        << deep << filled(deep, many(24, 2 << 20), real.bytes, {"z"}) << real.urls << real.bytes
+        << QList<int>{25, 1} << "https://s.test:8443/";
+    QTest::newRow("a part of 50 MiB and a byte written")
+        << deep << filled(deep, many(24, 2 << 20), real.bytes + 1, {"z"}) << real.urls << real.bytes
+        << QList<int>{24, 2} << "https://s.test:8443/";
     QTest::newRow("levels 4 and 5 stay on the line before, apart from a part's first")
         << "http://user@s.test/" << Lists{{{"a"}, {}, {}, {}, {"b", "c", "d"}, {"e"}}}
         << qsizetype(2) << qsizetype(1 << 20) << QList<int>{2, 2, 2} << "http://s.test/";

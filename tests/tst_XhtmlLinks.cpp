@@ -1,3 +1,4 @@
+#include "HtmlLinks.h"
 #include "XhtmlLinks.h"
 
 #include <QTest>
@@ -9,6 +10,7 @@ class tst_XhtmlLinks : public QObject {
 private Q_SLOTS:
     void linksAsBrowserReportsThem_data();
     void linksAsBrowserReportsThem();
+    void headTellsSearchEngines();
 };
 
 void tst_XhtmlLinks::linksAsBrowserReportsThem_data() {
@@ -72,6 +74,19 @@ void tst_XhtmlLinks::linksAsBrowserReportsThem() {
                         body + "</body></html>";
     QCOMPARE(extractXhtmlLinks(xml, QStringLiteral("http://site.test/dir/page.xhtml"), "UTF-8"),
              links);
+}
+
+void tst_XhtmlLinks::headTellsSearchEngines() {
+    const QString xml =
+        R"(<html xmlns="http://www.w3.org/1999/xhtml"><head><meta name="ROBOTS" content="noindex"/>)"
+        R"(<template><meta name="robots" content="t"/><link rel="canonical" href="/t"/></template>)"
+        R"(<link rel="canonical"/><link rel="alternate canonical" href="c#f"/></head>)"
+        R"(<body><meta name="robots" content="b"/><a href="/x"/></body></html>)";
+    const PageReading reading =
+        readXhtmlPage(xml, QStringLiteral("http://site.test/dir/page.xhtml"), "UTF-8");
+    QCOMPARE(reading.links, QStringList{"http://site.test/x"});
+    QCOMPARE(reading.robots, QStringList{"noindex"});
+    QCOMPARE(reading.canonical(), QStringLiteral("http://site.test/dir/c"));
 }
 
 QTEST_APPLESS_MAIN(tst_XhtmlLinks)

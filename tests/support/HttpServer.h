@@ -65,9 +65,9 @@ public:
     void setHandler(Handler handler);
 
     QList<Request> requests() const { return m_requests; }
+    void clearRequests() { m_requests.clear(); }
     // The targets of all requests so far, in order of arrival.
     QList<QByteArray> targets() const;
-    void clearRequests() { m_requests.clear(); }
     int connectionCount() const { return m_connections; }
 
 Q_SIGNALS:
