@@ -86,6 +86,7 @@ private Q_SLOTS:
     void failedWriteIsReported();
     void splitExport_data();
     void splitExport();
+    void bigExportIsTheSplitOfItsText();
     void messageBoxHasOneOkAndNoIcon();
     void selectionAfterPanelCommands_data();
     void selectionAfterPanelCommands();
@@ -418,6 +419,32 @@ void tst_WindowCommands::splitExport() {
     QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden),
              (QStringList{"sitemap-1.xml", "sitemap-2.xml", "sitemap-3.xml", "sitemap-4.xml",
                           "sitemap.xml"}));
+}
+
+// A document of many entries, some escaped or beyond ASCII, split into many parts: the files
+// hold the split of the document's text, byte for byte.
+void tst_WindowCommands::bigExportIsTheSplitOfItsText() {
+    h->limits = {100, 30'000};
+    h->open(h->fake);
+    const QString s = "http://s.test";
+    QStringList links;
+    for (int i = 0; i < 1200; ++i)
+        links.append(s + QStringLiteral("/p%1?a=1&b=").arg(i) +
+                     (i % 3 ? QStringLiteral("x") : QStringLiteral("\u00E9\U0001F600<")));
+    h->fake.pages = {{s, links}};
+    pressGo(window(), s);
+    press("cmdBuild");
+    QTemporaryDir folder;
+    pressExport(folder.path());
+
+    const SitemapSplit split = SplitSitemap(window().sitemapText(), 100, 30'000);
+    QVERIFY(split.parts.size() > 12);
+    const QDir dir(folder.path());
+    for (qsizetype i = 0; i < split.parts.size(); ++i)
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("sitemap-%1.xml").arg(i + 1))),
+                 split.parts.at(i));
+    QCOMPARE(readFile(dir.filePath("sitemap.xml")), split.index);
+    QCOMPARE(dir.entryList(QDir::Files).size(), split.parts.size() + 1);
 }
 
 void tst_WindowCommands::messageBoxHasOneOkAndNoIcon() {
