@@ -113,19 +113,21 @@ public:
     qsizetype count() const override { return qsizetype(m_entries.size()); }
     QString at(qsizetype index) const override { return addressFromBytes(bytesAt(index)); }
 
-    qsizetype escapedSize(qsizetype index) const override {
-        // An ASCII address is as long as its bytes, but for what escaping adds; a control
-        // character is replaced by one.
+    qsizetype escapedSize(qsizetype index, Units units) const override {
+        // An ASCII address is as long as its bytes, but for what escaping adds and, in UTF-8,
+        // the three bytes of the character that replaces a control character.
         const std::string_view bytes = bytesAt(index);
         unsigned char any = 0;
         qsizetype added = 0;
+        qsizetype controls = 0;
         for (const char c : bytes) {
             any |= static_cast<unsigned char>(c);
             added += c == '&' ? 4 : c == '<' || c == '>' ? 3 : 0;
+            controls += static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
         }
         if (any < 0x80)
-            return qsizetype(bytes.size()) + added;
-        return escapedText(addressFromBytes(bytes)).size();
+            return qsizetype(bytes.size()) + added + (units == Units::Utf8 ? 2 * controls : 0);
+        return FrozenLinks::escapedSize(index, units);
     }
 
     void appendEscaped(QString &out, qsizetype index) const override {

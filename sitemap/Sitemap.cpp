@@ -158,17 +158,6 @@ SitemapSplit SplitSitemap(const QString &document, qsizetype maxUrls, qsizetype 
 
 namespace {
 
-// The length of `text` in UTF-8; a surrogate pair makes four bytes. REQUIRES: no lone
-// surrogates, which escaping leaves none of.
-qsizetype utf8Size(QStringView text) {
-    qsizetype size = text.size();
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        size += u >= 0x80 ? (u >= 0x800 && !QChar::isSurrogate(u) ? 2 : 1) : 0;
-    }
-    return size;
-}
-
 bool followsLineBreak(QStringView piece) {
     return piece.startsWith(u"\r\n");
 }
@@ -185,17 +174,16 @@ SitemapPlan PlanSitemap(const SitemapDocument &document, qsizetype maxUrls, qsiz
     // the line break before it) and the end. A document within both limits makes one part,
     // which is then the whole document.
     const qsizetype end = document.pieceCount() - 1;
-    const qsizetype frame = utf8Size(document.piece(0)) + utf8Size(document.piece(end));
+    const qsizetype frame = document.pieceUtf8Size(0) + document.pieceUtf8Size(end);
     SitemapPlan::Part part{1, 1, frame};
     for (qsizetype piece = 1; piece < end; ++piece) {
-        const QString text = document.piece(piece);
-        const qsizetype size = utf8Size(text);
+        const qsizetype size = document.pieceUtf8Size(piece);
         const qsizetype urls = piece - part.first;
         if (urls > 0 && (urls == maxUrls || part.bytes + size > maxBytes)) {
             plan.parts.append(part);
             part = {piece, piece, frame};
         }
-        part.bytes += piece == part.first && followsLineBreak(text) ? size - 2 : size;
+        part.bytes += piece == part.first && document.startsWithLineBreak(piece) ? size - 2 : size;
         part.last = piece + 1;
     }
     plan.parts.append(part);

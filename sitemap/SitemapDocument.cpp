@@ -60,8 +60,18 @@ QString escapedText(const QString &text) {
     return result;
 }
 
-qsizetype FrozenLinks::escapedSize(qsizetype index) const {
-    return escapedText(at(index)).size();
+qsizetype utf8Size(QStringView text) {
+    qsizetype size = text.size();
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        size += u >= 0x80 ? (u >= 0x800 && !QChar::isSurrogate(u) ? 2 : 1) : 0;
+    }
+    return size;
+}
+
+qsizetype FrozenLinks::escapedSize(qsizetype index, Units units) const {
+    const QString escaped = escapedText(at(index));
+    return units == Units::Utf16 ? escaped.size() : utf8Size(escaped);
 }
 
 void FrozenLinks::appendEscaped(QString &out, qsizetype index) const {
@@ -95,21 +105,31 @@ struct SitemapDocument::Description {
         return {level, number - firstOfLevel[std::size_t(level)], {}};
     }
 
-    // The length of text(piece), mostly without making it.
-    qsizetype size(qsizetype piece) const {
+    bool ownLine(qsizetype piece) const {
+        if (piece == 0 || piece >= pieceCount() - 1)
+            return false;
+        const int level = entry(piece).level;
+        return level >= 0 && level <= deepestLevelOnNewLine && piece > 1;
+    }
+
+    // The length of text(piece) in `units`, mostly without making it.
+    qsizetype size(qsizetype piece, FrozenLinks::Units units) const {
+        const auto measure = [units](QStringView text) {
+            return units == FrozenLinks::Units::Utf16 ? text.size() : utf8Size(text);
+        };
         if (piece == 0 || piece == pieceCount() - 1)
-            return text(piece).size();
+            return measure(text(piece));
         const DescribedEntry described = entry(piece);
         const int level = described.level;
-        const qsizetype loc = level < 0 ? escapedText(start).size()
-                                        : lists[std::size_t(level)]->escapedSize(described.index);
-        const bool ownLine = level >= 0 && level <= deepestLevelOnNewLine && piece > 1;
+        const qsizetype loc = level < 0
+                                  ? measure(escapedText(start))
+                                  : lists[std::size_t(level)]->escapedSize(described.index, units);
         const bool dated = !described.lastmod.isNull();
         constexpr QStringView fixed = u"<url>\r\n<loc></loc>\r\n<priority>1.00</priority>\r\n"
                                       u"<changefreq></changefreq>\r\n</url>";
         constexpr QStringView date = u"<lastmod></lastmod>\r\n";
-        return (ownLine ? 2 : 0) + fixed.size() + loc + frequency.size() +
-               (dated ? date.size() + described.lastmod.size() : 0);
+        return (ownLine(piece) ? 2 : 0) + fixed.size() + loc + measure(frequency) +
+               (dated ? date.size() + measure(described.lastmod) : 0);
     }
 
     QString text(qsizetype piece) const {
@@ -159,6 +179,14 @@ qsizetype SitemapDocument::pieceCount() const {
 
 QString SitemapDocument::piece(qsizetype index) const {
     return d->text(index);
+}
+
+qsizetype SitemapDocument::pieceUtf8Size(qsizetype index) const {
+    return d->size(index, FrozenLinks::Units::Utf8);
+}
+
+bool SitemapDocument::startsWithLineBreak(qsizetype index) const {
+    return d->ownLine(index);
 }
 
 QString SitemapDocument::mid(qsizetype from, qsizetype length) const {
@@ -215,7 +243,7 @@ SitemapDocument SitemapWriter::finish(qsizetype pieces) && {
     m_d->offsets.assign(std::size_t(pieces) + 1, 0);
     qsizetype at = 0;
     for (qsizetype piece = 0; piece < pieces; ++piece) {
-        at += m_d->size(piece);
+        at += m_d->size(piece, FrozenLinks::Units::Utf16);
         m_d->offsets[std::size_t(piece) + 1] = at;
     }
     SitemapDocument document;

@@ -18,8 +18,10 @@ public:
     virtual qsizetype count() const = 0;
     // REQUIRES: 0 <= index < count().
     virtual QString at(qsizetype index) const = 0;
-    // The length of escapedText(at(index)), which a list may know without making the text.
-    virtual qsizetype escapedSize(qsizetype index) const;
+    // The length of escapedText(at(index)) in UTF-16 code units or in UTF-8 bytes, which a
+    // list may know without making the text.
+    enum class Units { Utf16, Utf8 };
+    virtual qsizetype escapedSize(qsizetype index, Units units) const;
     // Appends escapedText(at(index)) to `out`.
     virtual void appendEscaped(QString &out, qsizetype index) const;
 };
@@ -46,6 +48,10 @@ public:
     // break before "</urlset>", if any, and "</urlset>"). A piece's text is made afresh.
     qsizetype pieceCount() const;
     QString piece(qsizetype index) const;
+    // The length of piece(index) in UTF-8, mostly known without making the piece.
+    qsizetype pieceUtf8Size(qsizetype index) const;
+    // Whether piece(index) starts with the line break before its entry.
+    bool startsWithLineBreak(qsizetype index) const;
     // Whether piece `index` is an entry, and how many of them the document has.
     bool isEntry(qsizetype index) const { return index > 0 && index + 1 < pieceCount(); }
 
@@ -59,6 +65,9 @@ private:
 // holds: "&", "<" and ">" as references (so "&amp;" in an address becomes "&amp;amp;"), and
 // any character XML does not allow (control characters, lone surrogates) as U+FFFD.
 QString escapedText(const QString &text);
+// The length of `text` in UTF-8, a surrogate pair making four bytes. REQUIRES: no lone
+// surrogates, which escapedText() leaves none of.
+qsizetype utf8Size(QStringView text);
 
 // One entry of a document being described: where it comes from, and what it says beyond its
 // address, priority and frequency.

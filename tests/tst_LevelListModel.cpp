@@ -80,7 +80,8 @@ void tst_LevelListModel::keepsOrderAndSelection() {
         QString escaped;
         frozen->appendEscaped(escaped, row);
         QCOMPARE(escaped, escapedText(expected.at(row)));
-        QCOMPARE(frozen->escapedSize(row), escaped.size());
+        QCOMPARE(frozen->escapedSize(row, FrozenLinks::Units::Utf16), escaped.size());
+        QCOMPARE(frozen->escapedSize(row, FrozenLinks::Units::Utf8), escaped.toUtf8().size());
     }
     QCOMPARE(list.count(), 0);
     QCOMPARE(list.selectedRow(), -1);
