@@ -331,13 +331,24 @@ void SitemapText::ensureRows() const {
     // A line no longer than this fits whatever its characters; a longer one is measured a
     // character at a time and broken before the first that would cross the edge.
     const qsizetype surelyFits = qsizetype(width / m_widestCharacter);
-    const auto unit = [this](qsizetype i) { return charAt(i).unicode(); };
+    QString copied;
     for (qsizetype line = 0; line < lineCount(); ++line) {
         qsizetype start = m_lineStarts[line];
         const qsizetype end = lineEnd(line);
         m_rowStarts.push_back(start);
         if (end - start <= surelyFits)
             continue;
+        // The line's characters: in the stretch charAt() keeps when it holds them all, which
+        // it nearly always does, read in order; copied otherwise.
+        charAt(start);
+        const char16_t *units = reinterpret_cast<const char16_t *>(m_chunk.constData());
+        qsizetype base = m_chunkStart;
+        if (end > m_chunkStart + m_chunk.size()) {
+            copied = textMid(start, end - start);
+            units = reinterpret_cast<const char16_t *>(copied.constData());
+            base = start;
+        }
+        const auto unit = [units, base](qsizetype i) { return units[i - base]; };
         qreal x = 0;
         for (qsizetype i = start; i < end; ++i) {
             if (x + m_advances[unit(i)] > width && i > start) {
