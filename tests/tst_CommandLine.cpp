@@ -279,7 +279,9 @@ void tst_CommandLine::failureWritesNothing_data() {
     // Tests run as root, where permissions stop nothing: a file size limit fails the write.
     QTest::newRow("export that cannot be written")
         << crawl + QStringList{"--lists", "{dir}/lists.json"} << 1 << "/sitemap.xml: File too large"
-        << 64;
+        << 300;
+    QTest::newRow("lists that cannot be written") << crawl + QStringList{"--lists", "{dir}"} << 1
+                                                  << "Could not write " + QDir::tempPath() << 0;
     QTest::newRow("start page disallowed by robots.txt")
         << QStringList{"--crawl", "{site}/private/", "--export", "{dir}", "--respect-robots"} << 1
         << "/private/: disallowed by robots.txt" << 0;
