@@ -177,13 +177,6 @@ QByteArray listsJson(const CrawlLists &lists, const QString &start) {
 }
 
 // A null string on success, else the reason.
-QString writeFile(const QString &path, const QByteArray &bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return file.errorString();
-    return {};
-}
-
 int crawl(const Options &options) {
     Interruption interruption;
     DiskFileSystem files;
@@ -245,18 +238,25 @@ int crawl(const Options &options) {
     QCoreApplication::processEvents();
     if (interruption.signal() != 0)
         return 128 + interruption.signal();
+    // The lists are written whole before the sitemap and put in place after it, so that a
+    // failure of either leaves both files as they were (but for a failed rename at the end).
+    QSaveFile lists(options.listsFile);
+    const auto listsFailure = [&options, &lists] {
+        fail(QStringLiteral("Could not write %1: %2").arg(options.listsFile, lists.errorString()));
+        return 1;
+    };
+    if (!options.listsFile.isEmpty()) {
+        const QByteArray json = listsJson(view, *options.url);
+        if (!lists.open(QIODevice::WriteOnly) || lists.write(json) != json.size())
+            return listsFailure();
+    }
     const ExportResult result = ExportSitemap(files, directory, document);
     if (const QString failure = ExportFailureText(result); !failure.isNull()) {
         fail(failure);
         return 1;
     }
-    if (!options.listsFile.isEmpty()) {
-        const QString failure = writeFile(options.listsFile, listsJson(view, *options.url));
-        if (!failure.isNull()) {
-            fail(QStringLiteral("Could not write %1: %2").arg(options.listsFile, failure));
-            return 1;
-        }
-    }
+    if (!options.listsFile.isEmpty() && !lists.commit())
+        return listsFailure();
     if (!options.quiet) {
         QString written;
         for (const QString &part : result.parts)

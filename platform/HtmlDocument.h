@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 // The name this program's crawler goes by in robots rules: the product token of the User-Agent
@@ -82,4 +83,11 @@ public:
         Q_UNUSED(maxRedirects);
         return nullptr;
     }
+
+    // Why a page may not be requested at the address a redirect leads to; null when it may.
+    using RedirectCheck = std::function<QString(const QString &address)>;
+    // Pages created from now on follow a redirect only where `check` allows it; one it refuses
+    // ends their load with its reason, the redirect being the answer. Files (robots.txt) follow
+    // their redirects unchecked. Engines that follow no redirects ignore it.
+    virtual void setRedirectCheck(RedirectCheck check) { Q_UNUSED(check); }
 };

@@ -262,6 +262,7 @@ struct Reading {
     bool file = false;
     qint64 maxBodyBytes;
     int maxRedirects;
+    HtmlEngine::RedirectCheck redirectCheck;
 };
 
 // A page being loaded: the reply's bytes are gathered on the window's thread, then decoded
@@ -279,6 +280,7 @@ public:
         , m_end(limits.total)
         , m_file(reading.file)
         , m_maxRedirects(reading.maxRedirects)
+        , m_redirectCheck(std::move(reading.redirectCheck))
         , m_asked(url)
         , m_reply(nullptr, TransferDeleter{this}) {
         m_deadline.setSingleShot(true);
@@ -340,6 +342,12 @@ private:
         if (m_redirects == m_maxRedirects) {
             endRedirects(QStringLiteral("too many redirects"));
             return;
+        }
+        if (m_redirectCheck) {
+            if (const QString refused = m_redirectCheck(to->href()); !refused.isNull()) {
+                endRedirects(refused);
+                return;
+            }
         }
         ++m_redirects;
         request(*next);
@@ -475,6 +483,7 @@ private:
     const QDeadlineTimer m_end;
     const bool m_file;
     const int m_maxRedirects;
+    const HtmlEngine::RedirectCheck m_redirectCheck;
     const QUrl m_asked;
     // Set when the document goes: a parse still running for it stops at once.
     const std::shared_ptr<std::atomic<bool>> m_abandoned = std::make_shared<std::atomic<bool>>();
@@ -512,8 +521,9 @@ std::unique_ptr<HtmlDocument> NetworkHtmlEngine::createDocumentFromUrl(const QSt
     const std::optional<QUrl> url = requestUrl(WebUrl::parse(address));
     if (!url)
         return nullptr;
-    return std::make_unique<NetworkDocument>(*m_transfers, m_parsers, m_limits, *url,
-                                             Reading{false, m_limits.maxBodyBytes, maxRedirects});
+    return std::make_unique<NetworkDocument>(
+        *m_transfers, m_parsers, m_limits, *url,
+        Reading{false, m_limits.maxBodyBytes, maxRedirects, m_redirectCheck});
 }
 
 std::unique_ptr<HtmlDocument>
@@ -522,5 +532,5 @@ NetworkHtmlEngine::createFileFromUrl(const QString &address, qint64 maxBytes, in
     if (!url)
         return nullptr;
     return std::make_unique<NetworkDocument>(*m_transfers, m_parsers, m_limits, *url,
-                                             Reading{true, maxBytes, maxRedirects});
+                                             Reading{true, maxBytes, maxRedirects, {}});
 }

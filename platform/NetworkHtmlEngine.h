@@ -43,10 +43,12 @@ public:
     std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) override;
     std::unique_ptr<HtmlDocument> createFileFromUrl(const QString &address, qint64 maxBytes,
                                                     int maxRedirects) override;
+    void setRedirectCheck(RedirectCheck check) override { m_redirectCheck = std::move(check); }
 
 private:
     FetchLimits m_limits;
     std::optional<QSslConfiguration> m_tls; // none: Qt's default, the system's store alone
     std::unique_ptr<Transfers> m_transfers;
     QThreadPool m_parsers;
+    RedirectCheck m_redirectCheck;
 };

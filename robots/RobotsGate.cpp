@@ -84,9 +84,16 @@ private:
 
 RobotsGate::RobotsGate(HtmlEngine &engine)
     : m_engine(engine) {
+    // A redirect into a path the rules close is not followed either. Only the rules already
+    // known can say so: those of an origin not asked for yet allow everything.
+    m_engine.setRedirectCheck([this](const QString &address) {
+        return allows(address) ? QString() : QStringLiteral("disallowed by robots.txt");
+    });
 }
 
-RobotsGate::~RobotsGate() = default;
+RobotsGate::~RobotsGate() {
+    m_engine.setRedirectCheck({});
+}
 
 // Most addresses the crawl asks for are links as the page reader serialised them: one that
 // starts with a known origin, as serialised, and holds nothing a parse would change is read

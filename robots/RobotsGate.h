@@ -12,7 +12,8 @@
 // Hands out the engine's documents as robots.txt allows: before the first request to an
 // origin its /robots.txt is loaded through the same engine; an address its rules disallow is
 // not requested, and its document completes at once without links, failed. The wait for the
-// rules is part of the wait for the first page's document.
+// rules is part of the wait for the first page's document. A page's redirects are followed
+// only where the rules known by then allow.
 class RobotsGate final : public HtmlEngine {
 public:
     // The rules are those for crawlerName.

@@ -54,11 +54,12 @@ void serveSearchSite(HttpServer &server) {
     QByteArray start = head + "</head><body>";
     for (const char *page : {"gone", "broken", "moved", "meta-noindex", "meta-none", "tag-noindex",
                              "otherbot", "canon-other", "nofollow", "nosnippet", "self-rel",
-                             "self-abs", "body-canon", "blocked", "blocked/ok"})
+                             "self-abs", "body-canon", "blocked", "blocked/ok", "to-blocked"})
         start += "<a href=\"/" + QByteArray(page) + "\">x</a>";
     server.setPage("/", answer(200, start, {{"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}}));
     server.setPage("/broken", answer(500, head));
     server.setPage("/moved", answer(301, {}, {{"Location", "/target"}}));
+    server.setPage("/to-blocked", answer(302, {}, {{"Location", "/blocked"}}));
     server.setPage("/target", answer(200, head, {{"Last-Modified", "Sun Jan  2 03:04:05 2000"}}));
     server.setHtml("/meta-noindex", head + "<meta name=ROBOTS content='nofollow, NoIndex'>");
     server.setHtml("/meta-none", head + "<meta name=robots content=' none '>");
@@ -191,8 +192,8 @@ void tst_CommandLine::documentForSearchEngines_data() {
     QTest::addColumn<QStringList>("dated");        // "path lastmod" of entries with a date
     QTest::addColumn<QStringList>("notRequested"); // paths the crawl did not ask for
 
-    const QStringList refused = {"/gone",      "/broken",      "/moved",      "/meta-noindex",
-                                 "/meta-none", "/tag-noindex", "/canon-other"};
+    const QStringList refused = {"/gone",      "/broken",      "/moved",       "/meta-noindex",
+                                 "/meta-none", "/tag-noindex", "/canon-other", "/to-blocked"};
     const QStringList dated = {"/ 1994-11-06T08:49:37+00:00", "/moved 2000-01-02T03:04:05+00:00",
                                "/nofollow 1999-12-31T23:59:59+00:00"};
     QTest::newRow("indexable only")
@@ -280,7 +281,9 @@ void tst_CommandLine::failureWritesNothing_data() {
     // Tests run as root, where permissions stop nothing: a file size limit fails the write.
     QTest::newRow("export that cannot be written")
         << crawl + QStringList{"--lists", "{dir}/lists.json"} << 1 << "/sitemap.xml: File too large"
-        << 64;
+        << 300;
+    QTest::newRow("lists that cannot be written") << crawl + QStringList{"--lists", "{dir}"} << 1
+                                                  << "Could not write " + QDir::tempPath() << 0;
     QTest::newRow("start page disallowed by robots.txt")
         << QStringList{"--crawl", "{site}/private/", "--export", "{dir}", "--respect-robots"} << 1
         << "/private/: disallowed by robots.txt" << 0;
