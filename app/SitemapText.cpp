@@ -68,26 +68,26 @@ public:
         view()->moveCursor(view()->normalized(position), SitemapText::Anchor::Move);
     }
     QString text(int start, int end) const override {
-        return view()->text().mid(start, std::max(0, end - start));
+        return view()->textMid(start, std::max(0, end - start));
     }
-    int characterCount() const override { return int(view()->text().size()); }
+    int characterCount() const override { return int(view()->textSize()); }
 
     // A line is read with its line break; a word is looked for within its line.
     QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int *start,
                          int *end) const override {
-        const QString &all = view()->text();
+        const qsizetype size = view()->textSize();
         *start = *end = -1;
-        if (offset < 0 || offset > all.size())
+        if (offset < 0 || offset > size)
             return {};
         const qsizetype line = view()->lineOf(offset);
         const qsizetype lineStart = view()->m_lineStarts[line];
         const qsizetype lineEnd =
-            line + 1 < view()->lineCount() ? view()->m_lineStarts[line + 1] : all.size();
+            line + 1 < view()->lineCount() ? view()->m_lineStarts[line + 1] : size;
         qsizetype from = offset;
         qsizetype to = offset;
         switch (boundary) {
         case QAccessible::CharBoundary:
-            to = std::min<qsizetype>(all.size(), offset + 1);
+            to = std::min<qsizetype>(size, offset + 1);
             break;
         case QAccessible::WordBoundary:
             std::tie(from, to) = view()->wordAt(offset);
@@ -100,12 +100,12 @@ public:
             break;
         case QAccessible::NoBoundary:
             from = 0;
-            to = all.size();
+            to = size;
             break;
         }
         *start = int(from);
         *end = int(to);
-        return all.mid(from, to - from);
+        return view()->textMid(from, to - from);
     }
     QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int *start,
                              int *end) const override {
@@ -132,7 +132,7 @@ public:
 
     QRect characterRect(int offset) const override {
         const SitemapText *text = view();
-        if (offset < 0 || offset >= text->text().size())
+        if (offset < 0 || offset >= text->textSize())
             return {};
         const qsizetype index = text->rowOf(offset);
         const qsizetype top = text->verticalScrollBar()->value();
@@ -180,7 +180,8 @@ QAccessibleInterface *accessibleSitemapText(const QString &className, QObject *o
 
 SitemapText::SitemapText(QWidget *parent)
     : QAbstractScrollArea(parent)
-    , m_lineStarts{0} {
+    , m_lineStarts{0}
+    , m_crBefore{false} {
     static const bool accessible = [] {
         QAccessible::installFactory(accessibleSitemapText);
         return true;
@@ -195,48 +196,79 @@ SitemapText::SitemapText(QWidget *parent)
 
 SitemapText::~SitemapText() = default;
 
+namespace {
+
+// A plain string as the view's text.
+class PlainText final : public ShownText {
+public:
+    explicit PlainText(const QString &text)
+        : m_text(text) {}
+    qsizetype size() const override { return m_text.size(); }
+    QString mid(qsizetype from, qsizetype length) const override {
+        return m_text.mid(from, length);
+    }
+
+private:
+    QString m_text;
+};
+
+} // namespace
+
 void SitemapText::setText(const QString &text) {
-    m_text = text;
+    setText(std::make_shared<PlainText>(text));
+}
+
+void SitemapText::setText(std::shared_ptr<const ShownText> text) {
+    m_text = std::move(text);
+    m_size = m_text->size();
+    m_chunk = QString();
+    m_chunkStart = 0;
     // The old index goes with the old text, however big it was.
     m_lineStarts = std::vector<qsizetype>{0};
+    m_crBefore = std::vector<bool>{false};
     m_rowStarts = std::vector<qsizetype>();
-    for (qsizetype at = m_text.indexOf(u'\n'); at >= 0; at = m_text.indexOf(u'\n', at + 1))
-        m_lineStarts.push_back(at + 1);
-    // Which characters occur: only their advances are looked up to wrap lines.
-    // A sitemap is nearly always ASCII: a pass that keeps the ASCII characters in two
-    // words runs as vector code, and only a text with others marks them one by one.
+    // One pass over the text, a stretch at a time, finds the lines and which characters
+    // occur: only their advances are looked up to wrap lines. A sitemap is nearly always
+    // ASCII: a pass that keeps the ASCII characters in two words runs as vector code, and
+    // only a stretch with others marks them one by one.
     std::vector<unsigned char> seen(0x10000);
-    const auto *units = reinterpret_cast<const char16_t *>(m_text.constData());
-    const qsizetype size = m_text.size();
     std::uint64_t low = 0, high = 0;
-    bool wide = false;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t u = units[i];
-        const std::uint64_t bit = std::uint64_t(1) << (u & 63);
-        low |= u < 64 ? bit : 0;
-        high |= u >= 64 && u < 128 ? bit : 0;
-        wide |= u >= 128;
+    QSet<char32_t> pairs;
+    char16_t before = 0;
+    constexpr qsizetype stretch = qsizetype(1) << 20;
+    for (qsizetype from = 0; from < m_size; from += stretch) {
+        const QString part = m_text->mid(from, stretch);
+        const auto *units = reinterpret_cast<const char16_t *>(part.constData());
+        const qsizetype size = part.size();
+        for (qsizetype at = part.indexOf(u'\n'); at >= 0; at = part.indexOf(u'\n', at + 1)) {
+            m_lineStarts.push_back(from + at + 1);
+            m_crBefore.push_back((at > 0 ? units[at - 1] : before) == u'\r');
+        }
+        bool wide = false;
+        for (qsizetype i = 0; i < size; ++i) {
+            const char16_t u = units[i];
+            const std::uint64_t bit = std::uint64_t(1) << (u & 63);
+            low |= u < 64 ? bit : 0;
+            high |= u >= 64 && u < 128 ? bit : 0;
+            wide |= u >= 128;
+        }
+        for (qsizetype i = 0; wide && i < size; ++i) {
+            seen[units[i]] = 1;
+            const char16_t previous = i > 0 ? units[i - 1] : before;
+            if (QChar::isHighSurrogate(previous) && QChar::isLowSurrogate(units[i]))
+                pairs.insert(QChar::surrogateToUcs4(previous, units[i]));
+        }
+        before = size > 0 ? units[size - 1] : 0;
     }
     for (char16_t u = 0; u < 128; ++u)
         seen[u] = ((u < 64 ? low : high) >> (u & 63)) & 1;
-    for (qsizetype i = 0; wide && i < size; ++i)
-        seen[units[i]] = 1;
-    const bool pairs = std::any_of(seen.cbegin() + 0xD800, seen.cbegin() + 0xDC00,
-                                   [](unsigned char c) { return c != 0; });
     m_distinct.clear();
     for (char32_t c = 0; c < 0x10000; ++c) {
         if (seen[c] && !QChar::isSurrogate(c) && !drawnAsSpace(char16_t(c)))
             m_distinct += QChar(c);
     }
-    if (pairs) {
-        QSet<char32_t> found;
-        for (qsizetype i = 0; i + 1 < size; ++i) {
-            if (QChar::isHighSurrogate(units[i]) && QChar::isLowSurrogate(units[i + 1]))
-                found.insert(QChar::surrogateToUcs4(units[i], units[i + 1]));
-        }
-        for (const char32_t c : std::as_const(found))
-            m_distinct += QString::fromUcs4(&c, 1);
-    }
+    for (const char32_t c : std::as_const(pairs))
+        m_distinct += QString::fromUcs4(&c, 1);
 
     m_anchor = m_cursor = 0;
     m_goalColumn = -1;
@@ -247,13 +279,27 @@ void SitemapText::setText(const QString &text) {
 }
 
 void SitemapText::select(qsizetype start, qsizetype length) {
-    start = std::clamp<qsizetype>(start, 0, m_text.size());
-    length = std::clamp<qsizetype>(length, 0, m_text.size() - start);
+    start = std::clamp<qsizetype>(start, 0, m_size);
+    length = std::clamp<qsizetype>(length, 0, m_size - start);
     m_anchor = start;
     m_cursor = start + length;
     m_goalColumn = -1;
     announceCursor();
     viewport()->update();
+}
+
+QString SitemapText::textMid(qsizetype from, qsizetype length) const {
+    return m_text ? m_text->mid(from, length) : QString();
+}
+
+QChar SitemapText::charAt(qsizetype position) const {
+    // Characters are read near each other: the stretch around the last one is kept.
+    constexpr qsizetype stretch = 4096;
+    if (position < m_chunkStart || position >= m_chunkStart + m_chunk.size()) {
+        m_chunkStart = position - position % stretch;
+        m_chunk = m_text->mid(m_chunkStart, stretch);
+    }
+    return m_chunk.at(position - m_chunkStart);
 }
 
 void SitemapText::copy() const {
@@ -268,9 +314,9 @@ qsizetype SitemapText::lineOf(qsizetype position) const {
 
 qsizetype SitemapText::lineEnd(qsizetype line) const {
     if (line + 1 == lineCount())
-        return m_text.size();
+        return m_size;
     qsizetype end = m_lineStarts[line + 1] - 1;
-    if (end > m_lineStarts[line] && m_text.at(end - 1) == u'\r')
+    if (end > m_lineStarts[line] && m_crBefore[std::size_t(line) + 1])
         --end;
     return end;
 }
@@ -285,22 +331,33 @@ void SitemapText::ensureRows() const {
     // A line no longer than this fits whatever its characters; a longer one is measured a
     // character at a time and broken before the first that would cross the edge.
     const qsizetype surelyFits = qsizetype(width / m_widestCharacter);
-    const auto *units = reinterpret_cast<const char16_t *>(m_text.constData());
+    QString copied;
     for (qsizetype line = 0; line < lineCount(); ++line) {
         qsizetype start = m_lineStarts[line];
         const qsizetype end = lineEnd(line);
         m_rowStarts.push_back(start);
         if (end - start <= surelyFits)
             continue;
+        // The line's characters: in the stretch charAt() keeps when it holds them all, which
+        // it nearly always does, read in order; copied otherwise.
+        charAt(start);
+        const char16_t *units = reinterpret_cast<const char16_t *>(m_chunk.constData());
+        qsizetype base = m_chunkStart;
+        if (end > m_chunkStart + m_chunk.size()) {
+            copied = textMid(start, end - start);
+            units = reinterpret_cast<const char16_t *>(copied.constData());
+            base = start;
+        }
+        const auto unit = [units, base](qsizetype i) { return units[i - base]; };
         qreal x = 0;
         for (qsizetype i = start; i < end; ++i) {
-            if (x + m_advances[units[i]] > width && i > start) {
+            if (x + m_advances[unit(i)] > width && i > start) {
                 // A surrogate pair stays on one row.
-                start = QChar::isLowSurrogate(units[i]) && i - 1 > start ? i - 1 : i;
+                start = QChar::isLowSurrogate(unit(i)) && i - 1 > start ? i - 1 : i;
                 m_rowStarts.push_back(start);
-                x = start < i ? m_advances[units[start]] : 0;
+                x = start < i ? m_advances[unit(start)] : 0;
             }
-            x += m_advances[units[i]];
+            x += m_advances[unit(i)];
         }
     }
 }
@@ -383,18 +440,18 @@ void SitemapText::layOut(QTextLayout &layout, const Row &row) const {
     // What is drawn has one character for each of the row's, so that columns match: a
     // control character is drawn as a space, and a surrogate pair split between two rows
     // at the end of the first.
-    QString shown = m_text.mid(row.start, row.length);
+    QString shown = textMid(row.start, row.length);
     for (QChar &c : shown) {
         if (drawnAsSpace(c.unicode()))
             c = u' ';
     }
     if (!shown.isEmpty() && shown.front().isLowSurrogate() && row.start > 0 &&
-        m_text.at(row.start - 1).isHighSurrogate())
+        charAt(row.start - 1).isHighSurrogate())
         shown.front() = QChar(0x200B);
     const qsizetype end = row.start + row.length;
-    if (!shown.isEmpty() && shown.back().isHighSurrogate() && end < m_text.size() &&
-        m_text.at(end).isLowSurrogate())
-        shown += m_text.at(end);
+    if (!shown.isEmpty() && shown.back().isHighSurrogate() && end < m_size &&
+        charAt(end).isLowSurrogate())
+        shown += charAt(end);
 
     layout.setText(shown);
     layout.setFont(drawnFont());
@@ -415,7 +472,7 @@ qsizetype SitemapText::positionAt(QPointF point) const {
     if (index < 0)
         return 0;
     if (index >= rowCount())
-        return m_text.size();
+        return m_size;
     const Row at = row(index);
     QTextLayout layout;
     layOut(layout, at);
@@ -430,8 +487,8 @@ std::pair<qsizetype, qsizetype> SitemapText::wordAt(qsizetype position) const {
     const qsizetype line = lineOf(position);
     const qsizetype from = std::max(m_lineStarts[line], position - reach);
     const qsizetype to =
-        std::min(line + 1 < lineCount() ? m_lineStarts[line + 1] : m_text.size(), position + reach);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Word, m_text.mid(from, to - from));
+        std::min(line + 1 < lineCount() ? m_lineStarts[line + 1] : m_size, position + reach);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Word, textMid(from, to - from));
     finder.setPosition(int(position - from));
     // The stretch between two boundaries: a word, or the spaces or signs between.
     if (!finder.isAtBoundary())
@@ -442,9 +499,9 @@ std::pair<qsizetype, qsizetype> SitemapText::wordAt(qsizetype position) const {
 }
 
 qsizetype SitemapText::normalized(qsizetype position) const {
-    position = std::clamp<qsizetype>(position, 0, m_text.size());
-    if (position > 0 && position < m_text.size() && m_text.at(position).isLowSurrogate() &&
-        m_text.at(position - 1).isHighSurrogate())
+    position = std::clamp<qsizetype>(position, 0, m_size);
+    if (position > 0 && position < m_size && charAt(position).isLowSurrogate() &&
+        charAt(position - 1).isHighSurrogate())
         --position;
     const qsizetype line = lineOf(position);
     return std::min(position, std::max(lineEnd(line), m_lineStarts[line]));
@@ -453,8 +510,8 @@ qsizetype SitemapText::normalized(qsizetype position) const {
 qsizetype SitemapText::nextPosition(qsizetype position) const {
     const qsizetype line = lineOf(position);
     if (position >= lineEnd(line))
-        return line + 1 < lineCount() ? m_lineStarts[line + 1] : m_text.size();
-    return normalized(position + (m_text.at(position).isHighSurrogate() ? 2 : 1));
+        return line + 1 < lineCount() ? m_lineStarts[line + 1] : m_size;
+    return normalized(position + (charAt(position).isHighSurrogate() ? 2 : 1));
 }
 
 qsizetype SitemapText::previousPosition(qsizetype position) const {
@@ -470,7 +527,7 @@ qsizetype SitemapText::verticalMove(qsizetype rows) {
     if (to < 0)
         return 0;
     if (to >= rowCount())
-        return m_text.size();
+        return m_size;
     if (m_goalColumn < 0)
         m_goalColumn = m_cursor - row(from).start;
     const Row target = row(to);
@@ -534,7 +591,7 @@ void SitemapText::paintEvent(QPaintEvent *) {
         const QTextLine line = layout.lineAt(0);
         // A selected line break shows as a space's width of selection after the line.
         const qsizetype end = lineEnd(at.line);
-        if (at.start + at.length == end && end < m_text.size() && selectionFrom <= end &&
+        if (at.start + at.length == end && end < m_size && selectionFrom <= end &&
             selectionTo > end) {
             painter.fillRect(QRectF(origin.x() + line.naturalTextWidth(), origin.y(),
                                     QFontMetricsF(font()).horizontalAdvance(u' '), height),
@@ -606,7 +663,7 @@ void SitemapText::keyPressEvent(QKeyEvent *event) {
         to = control ? 0 : m_lineStarts[line];
         break;
     case Qt::Key_End:
-        to = control ? m_text.size() : lineEnd(line);
+        to = control ? m_size : lineEnd(line);
         break;
     default:
         // Typed text goes nowhere; the key is left to the window.
@@ -685,6 +742,6 @@ void SitemapText::contextMenuEvent(QContextMenuEvent *event) {
     QAction *copyAction = menu.addAction(tr("&Copy"), this, &SitemapText::copy);
     copyAction->setShortcut(QKeySequence::Copy);
     copyAction->setEnabled(selectionLength() > 0);
-    menu.addAction(tr("Select All"), this, [this] { select(0, m_text.size()); });
+    menu.addAction(tr("Select All"), this, [this] { select(0, m_size); });
     menu.exec(event->globalPos());
 }

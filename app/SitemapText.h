@@ -7,8 +7,19 @@
 #include <utility>
 #include <vector>
 
+#include <memory>
+
 class QFont;
 class QTextLayout;
+
+// A text the view shows, read a stretch at a time; it never changes.
+class ShownText {
+public:
+    virtual ~ShownText() = default;
+    virtual qsizetype size() const = 0;
+    // `length` code units from `from`, both within the text.
+    virtual QString mid(qsizetype from, qsizetype length) const = 0;
+};
 
 // A read-only view of a long text, such as a sitemap of hundreds of thousands of lines, that
 // costs what is on screen. The text is kept whole; it is broken into lines once, when it is
@@ -30,13 +41,16 @@ public:
 
     // Shows `text` from its first row with nothing selected. Costs a pass over the text.
     void setText(const QString &text);
-    const QString &text() const { return m_text; }
+    void setText(std::shared_ptr<const ShownText> text);
+    qsizetype textSize() const { return m_size; }
+    QString textMid(qsizetype from, qsizetype length) const;
+    QString text() const { return textMid(0, m_size); }
 
     // Selects `length` characters from `start`, both cut to the text.
     void select(qsizetype start, qsizetype length);
     qsizetype selectionStart() const { return std::min(m_anchor, m_cursor); }
     qsizetype selectionLength() const { return std::max(m_anchor, m_cursor) - selectionStart(); }
-    QString selectedText() const { return m_text.mid(selectionStart(), selectionLength()); }
+    QString selectedText() const { return textMid(selectionStart(), selectionLength()); }
     // Puts the selected text on the clipboard; with nothing selected, does nothing.
     void copy() const;
 
@@ -96,9 +110,18 @@ private:
     // Tells a screen reader where the cursor and the selection are.
     void announceCursor();
 
-    QString m_text;
+    QChar charAt(qsizetype position) const;
+
+    std::shared_ptr<const ShownText> m_text;
+    qsizetype m_size = 0;
+    // The stretch of the text that charAt() read last, and where it starts.
+    mutable QString m_chunk;
+    mutable qsizetype m_chunkStart = 0;
     // The offset where each line starts; the first is 0.
     std::vector<qsizetype> m_lineStarts;
+    // Whether the line break before each line is CR LF rather than LF alone, so that a line's
+    // end is known without reading the text.
+    std::vector<bool> m_crBefore;
     // Each distinct character of the text once, a surrogate pair as its two code units.
     QString m_distinct;
     // The advance of each UTF-16 code unit in the drawn font, a surrogate pair's on its first

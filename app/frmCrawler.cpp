@@ -50,6 +50,20 @@ QFont windowFont(qreal pointSize, QFont::Weight weight) {
     return font;
 }
 
+// The sitemap as the sitemap box shows it, made a stretch at a time.
+class DocumentText final : public ShownText {
+public:
+    explicit DocumentText(SitemapDocument document)
+        : m_document(std::move(document)) {}
+    qsizetype size() const override { return m_document.size(); }
+    QString mid(qsizetype from, qsizetype length) const override {
+        return m_document.mid(from, length);
+    }
+
+private:
+    SitemapDocument m_document;
+};
+
 QPushButton *button(const QString &text, QWidget *parent) {
     auto *result = new QPushButton(text, parent);
     // Enter and Escape press no button of this window.
@@ -62,7 +76,9 @@ QPushButton *button(const QString &text, QWidget *parent) {
 
 frmCrawler::frmCrawler(const Seams &seams, const QString &programDirectory, QWidget *parent)
     : QWidget(parent)
-    , m_seams(seams) {
+    , m_seams(seams)
+    , m_exports(seams.files, seams.limits, this,
+                [this](const ExportResult &result) { exportEnded(result); }) {
     setWindowTitle(QStringLiteral("Corvane"));
     setWindowIcon(QIcon(QPixmap(corvane_xpm)));
     setFixedSize(14880 / twipsPerPixel, 8790 / twipsPerPixel);
@@ -269,7 +285,7 @@ void frmCrawler::showCounts() {
 void frmCrawler::cmdNew_Click() {
     clear();
     txtSitemap->setText(QString());
-    strSitemap.clear();
+    strSitemap = SitemapDocument();
     fraSitemap->hide();
     cmdBuild->setEnabled(false);
     cmdBuild->setText(QStringLiteral("Build Sitemap"));
@@ -294,14 +310,31 @@ void frmCrawler::cmdBuild_Click() {
 }
 
 void frmCrawler::BuildSitemap(const QString &frequency) {
+    // The document reads its entries' bytes where the lists keep them, from Export's thread
+    // too. A crawl that goes on after the build appends to the seen-list whose bytes the
+    // lists hold, and that store moves as it grows: its bytes so far are kept in place.
+    if (m_crawlsRunning > 0)
+        seen(Side::Internal).keepStore();
     strSitemap = ::BuildSitemap(*this, frequency);
     showLists();
-    txtSitemap->setText(strSitemap);
+    txtSitemap->setText(std::make_shared<DocumentText>(strSitemap));
 }
 
 void frmCrawler::cmdExport_Click() {
-    const ExportResult result =
-        ExportSitemap(m_seams.files, txtExport->text(), strSitemap, m_seams.limits);
+    // The directory is looked at now and the document taken as it stands; the files are
+    // written on the export's own thread, and what became of them is shown once they are.
+    QString path = txtExport->text();
+    if (!path.endsWith(u'/'))
+        path += u'/';
+    if (!DirExists(path)) {
+        m_seams.messages.show(
+            ExportFailureText({ExportResult::Outcome::NoSuchDirectory, path, {}}));
+        return;
+    }
+    m_exports.start(path, strSitemap);
+}
+
+void frmCrawler::exportEnded(const ExportResult &result) {
     const QString failure = ExportFailureText(result);
     if (!failure.isNull()) {
         m_seams.messages.show(failure);
@@ -333,7 +366,7 @@ void frmCrawler::txtSitemap_KeyUp(int keyCode, int modifiers) {
     constexpr int ctrlOnly = 2;
     if (keyCode != keyA || modifiers != ctrlOnly)
         return;
-    txtSitemap->select(0, txtSitemap->text().size());
+    txtSitemap->select(0, txtSitemap->textSize());
 }
 
 bool frmCrawler::eventFilter(QObject *watched, QEvent *event) {

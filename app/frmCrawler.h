@@ -2,6 +2,7 @@
 
 #include "CrawlLists.h"
 #include "Export.h"
+#include "ExportQueue.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -46,7 +47,10 @@ public:
     void BuildSitemap(const QString &frequency);
     bool DirExists(const QString &DirName);
     void OpenURL(const QString &URL);
-    const QString &sitemapText() const { return strSitemap; }
+    // The document's text, made whole.
+    QString sitemapText() const { return strSitemap.text(); }
+    // Whether an export is still writing, or its outcome waits to be shown.
+    bool exporting() const { return m_exports.pending() > 0; }
 
     // What the window adds to the lists
     QString startAddress() const override;
@@ -65,6 +69,8 @@ private:
     void cmdNew_Click();
     void cmdBuild_Click();
     void cmdExport_Click();
+    // Shows what became of an export, once its writing has ended.
+    void exportEnded(const ExportResult &result);
     void Label4_Click();
     // `modifiers`: Shift 1, Ctrl 2, Alt 4.
     void txtSitemap_KeyUp(int keyCode, int modifiers);
@@ -106,5 +112,10 @@ private:
     QPushButton *cmdExport;
     ClickLabel *Label4;
 
-    QString strSitemap;
+    // The document Build made, described; empty after New.
+    SitemapDocument strSitemap;
+
+    // Export writes away from the window's thread. The last member, so that it goes first,
+    // once what it was asked to write is written.
+    ExportQueue m_exports;
 };

@@ -292,8 +292,11 @@ int steps(const QString &start, const QString &exportDirectory) {
         gaps.start();
         QTest::mouseClick(window.findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
         const double handlerMs = double(clock.nsecsElapsed()) / 1e6;
-        // What the step leaves to do (repaints, layouts) comes in the next turns.
+        // What the step leaves to do (repaints, layouts, Export's writing) comes in the next
+        // turns.
         QTest::qWait(500);
+        while (window.exporting())
+            QTest::qWait(10);
         const double gapMs = gaps.stopMs();
         const Memory after = memory();
         std::printf("step=%s busy_ms=%.1f handler_ms=%.1f worst_pump_gap_ms=%.1f rss_mib=%.1f "

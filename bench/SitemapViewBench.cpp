@@ -149,7 +149,7 @@ int main(int argc, char *argv[]) {
                        QStringLiteral("%1/catalogue/products/item-%2/details-page.html")
                            .arg(start)
                            .arg(i, 8, 10, QLatin1Char('0')));
-    const QString document = BuildSitemap(window, "Weekly");
+    const QString document = BuildSitemap(window, "Weekly").text();
     auto *view = new SitemapText;
     measureBox(
         "SitemapText", *text, view, [view](const QString &t) { view->setText(t); }, document);

@@ -30,7 +30,8 @@
 #          takes, the window's longest wait for a turn of its event queue (the display
 #          server's share included), and the resident memory after the step and at its peak
 #          so far; the crawl's CPU microseconds per filed link and bytes per filed link at its
-#          peak; the files Export wrote.
+#          peak; the files Export wrote. Then the command line over the same site: its CPU
+#          seconds and peak memory, crawl, build and export together.
 #
 # The window runs as on a user's desktop: under Xvfb, on Qt's X11 platform.
 # BENCH_PLATFORM=offscreen runs it on Qt's offscreen platform instead, which leaves out most
@@ -402,6 +403,16 @@ if has_part big; then
                 "$(field "$crawl_line" bytes_per_link) bytes per link at the crawl's peak" \
                 "(over the memory before it); Export wrote: $(cd "$out/big-export" && ls | wc -l)" \
                 "files ($(cd "$out/big-export" && ls | head -n 3 | tr '\n' ' ')...)"
+            # The command line over the same site: its CPU seconds and peak resident memory
+            # for the crawl, the build and the export together.
+            cli="$(dirname "${binary[$build]}")/../app/corvane"
+            rm -rf "$out/big-cli" && mkdir -p "$out/big-cli"
+            cli_figures=$(env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/time -f '%U %S %M' \
+                "$cli" --crawl "http://127.0.0.1:$port/" --quiet --export "$out/big-cli" \
+                2>&1 >/dev/null | tail -n 1)
+            read -r cli_user cli_sys cli_kib <<<"$cli_figures"
+            echo "corvane $build --crawl: $(calc "$cli_user + $cli_sys" 2) CPU s," \
+                "peak $(calc "$cli_kib / 1024" 1) MiB; wrote $(cd "$out/big-cli" && ls | wc -l) files"
         done
         stop_nginx
         echo

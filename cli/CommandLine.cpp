@@ -233,7 +233,8 @@ int crawl(const Options &options) {
         return 1;
     }
 
-    const QString document = BuildSitemap(view, options.frequency, pages ? &*pages : nullptr);
+    const SitemapDocument document =
+        BuildSitemap(view, options.frequency, pages ? &*pages : nullptr);
     QCoreApplication::processEvents();
     if (interruption.signal() != 0)
         return 128 + interruption.signal();

@@ -57,6 +57,13 @@ QString CrawlLists::selectedLink(int level) const {
     return m_internal[level]->selectedText();
 }
 
+std::shared_ptr<const FrozenLinks> CrawlLists::frozenLinks(int level) {
+    // Selecting each entry in turn would end the same way: nothing sees the entries between.
+    if (const int count = linkCount(level); count > 0)
+        selectLink(level, count - 1);
+    return m_internal[level]->freeze();
+}
+
 QString CrawlLists::countCaption(Side side) const {
     return m_captions[sideIndex(side)];
 }

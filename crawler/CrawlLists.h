@@ -30,6 +30,7 @@ public:
     int linkCount(int level) const override;
     bool selectLink(int level, int index) override;
     QString selectedLink(int level) const override;
+    std::shared_ptr<const FrozenLinks> frozenLinks(int level) override;
     QString countCaption(Side side) const override;
     // A face that shows the counts overrides this and calls it first.
     void setCountCaption(Side side, const QString &caption) override;

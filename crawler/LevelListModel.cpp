@@ -101,6 +101,70 @@ QStringList LevelListModel::entries() const {
     return result;
 }
 
+class LevelListModel::Frozen final : public FrozenLinks {
+public:
+    Frozen(std::vector<std::shared_ptr<const std::string>> stores, std::vector<Entry> entries)
+        : m_stores(std::move(stores))
+        , m_entries(std::move(entries)) {
+        for (const std::shared_ptr<const std::string> &store : m_stores)
+            m_bytes.push_back(store->data());
+    }
+
+    qsizetype count() const override { return qsizetype(m_entries.size()); }
+    QString at(qsizetype index) const override { return addressFromBytes(bytesAt(index)); }
+
+    qsizetype escapedSize(qsizetype index, Units units) const override {
+        // An ASCII address is as long as its bytes, but for what escaping adds and, in UTF-8,
+        // the three bytes of the character that replaces a control character.
+        const std::string_view bytes = bytesAt(index);
+        unsigned char any = 0;
+        qsizetype added = 0;
+        qsizetype controls = 0;
+        for (const char c : bytes) {
+            any |= static_cast<unsigned char>(c);
+            added += c == '&' ? 4 : c == '<' || c == '>' ? 3 : 0;
+            controls += static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+        }
+        if (any < 0x80)
+            return qsizetype(bytes.size()) + added + (units == Units::Utf8 ? 2 * controls : 0);
+        return FrozenLinks::escapedSize(index, units);
+    }
+
+    void appendEscaped(QString &out, qsizetype index) const override {
+        const std::string_view bytes = bytesAt(index);
+        unsigned char any = 0;
+        bool special = false;
+        for (const char c : bytes) {
+            any |= static_cast<unsigned char>(c);
+            special |= c == '&' || c == '<' || c == '>' || static_cast<unsigned char>(c) < 0x20;
+        }
+        if (any < 0x80 && !special)
+            out += QLatin1StringView(bytes.data(), qsizetype(bytes.size()));
+        else
+            out += escapedText(addressFromBytes(bytes));
+    }
+
+private:
+    std::string_view bytesAt(qsizetype index) const {
+        const Entry &entry = m_entries[std::size_t(index)];
+        return std::string_view(m_bytes[entry.store] + entry.begin, entry.size);
+    }
+
+    std::vector<std::shared_ptr<const std::string>> m_stores;
+    // Where each store's bytes begin. The frozen entries are read there, never through the
+    // store itself, which its owner may go on appending to beyond them.
+    std::vector<const char *> m_bytes;
+    std::vector<Entry> m_entries;
+};
+
+std::shared_ptr<const FrozenLinks> LevelListModel::freeze() const {
+    std::vector<Entry> entries;
+    entries.reserve(std::size_t(m_count));
+    for (const Block &block : m_blocks)
+        entries.insert(entries.end(), block.cbegin(), block.cend());
+    return std::make_shared<Frozen>(m_stores, std::move(entries));
+}
+
 void LevelListModel::add(const QString &text) {
     // The list's own stores are of a fixed size (or one address's), filled in turn.
     constexpr std::size_t ownStoreBytes = 64 * 1024;

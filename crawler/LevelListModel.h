@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SitemapDocument.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -38,6 +40,10 @@ public:
     QString at(int index) const;
     // Every entry in the list's order, for writing the list out.
     QStringList entries() const;
+    // The entries as they stand, kept as they are whatever becomes of the list: their places
+    // are copied, their bytes shared. REQUIRES: the bytes of the entries stay where they are
+    // (a seen-list's store grows by moving; SeenText::keepStore() keeps it in place).
+    std::shared_ptr<const FrozenLinks> freeze() const;
     // Raised by each clear(), so that a face can tell a list emptied and filled again from
     // one that only grew.
     quint64 generation() const { return m_generation; }
@@ -65,6 +71,8 @@ Q_SIGNALS:
     void selectionMoved(int row);
 
 private:
+    class Frozen;
+
     // Where an entry's bytes stand: in m_stores[store], from `begin` on. A list's own stores
     // hold 64 KiB at least, and a seen-list starts one store per crawl, so 2^24 stores of up
     // to 2^40 bytes are more than memory holds.

@@ -121,6 +121,13 @@ SeenText::~SeenText() {
     finishMerge(true);
 }
 
+void SeenText::keepStore() {
+    auto copy = std::make_shared<std::string>();
+    copy->reserve(m_store->capacity());
+    *copy = *m_store;
+    m_store = std::move(copy);
+}
+
 void SeenText::reset(QStringView text) {
     finishMerge(true);
     // A new store: the old one lives on while a level list holds addresses in it.

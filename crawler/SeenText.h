@@ -66,6 +66,9 @@ public:
         std::size_t size;
     };
     std::shared_ptr<const std::string> store() const { return m_store; }
+    // Keeps the bytes of store() as they are from now on, for readers on other threads:
+    // appends go on in a copy, which becomes store(). Costs a copy of the text.
+    void keepStore();
     // Where the last append put its address in store(), when that address is `address`.
     std::optional<Place> lastAppended(QStringView address);
 

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -44,8 +43,8 @@ bool DiskFileSystem::DirExists(const QString &path) {
 FileFailure DiskFileSystem::replaceFiles(const QList<NewFile> &files) {
     // Each text goes into a temporary file beside the old one; they are renamed over the old
     // ones only once every byte of all of them is on disk. (QSaveFile is not used: it reports
-    // a file cut short by a full disk or a size limit as written.) The files are written and
-    // flushed to disk side by side: the window waits for the slowest, not for their sum.
+    // a file cut short by a full disk or a size limit as written.) The files are made and
+    // written one after another, each file's bytes dropped once they are on disk.
     const mode_t newMode = [] {
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -66,21 +65,19 @@ FileFailure DiskFileSystem::replaceFiles(const QList<NewFile> &files) {
             ::stat(target.constData(), &old) == 0 ? mode_t(old.st_mode & 07777) : newMode;
         staged.error = ::fchmod(fd, mode) == 0 ? 0 : errno;
         if (!staged.error)
-            staged.error = writeAll(fd, file.bytes);
+            staged.error = writeAll(fd, file.bytes());
         if (!staged.error && ::fsync(fd) != 0)
             staged.error = errno;
         if (::close(fd) != 0 && !staged.error)
             staged.error = errno;
         return staged;
     };
-    std::vector<std::future<Staged>> others;
-    for (qsizetype i = 1; i < files.size(); ++i)
-        others.push_back(std::async(std::launch::async, stage, std::cref(files.at(i))));
     std::vector<Staged> staged;
-    if (!files.isEmpty())
-        staged.push_back(stage(files.first()));
-    for (std::future<Staged> &other : others)
-        staged.push_back(other.get());
+    for (const NewFile &file : files) {
+        staged.push_back(stage(file));
+        if (staged.back().error)
+            break;
+    }
 
     const auto failed = [&staged](std::size_t from, const QString &path, int error) {
         for (std::size_t i = from; i < staged.size(); ++i) {

@@ -4,10 +4,13 @@
 #include <QList>
 #include <QString>
 
-// A file to be written whole: its path and every byte it is to hold.
+#include <functional>
+
+// A file to be written whole: its path and what makes every byte it is to hold, called once,
+// when the file is written, so that the files of a big sitemap are never all held at once.
 struct NewFile {
     QString path;
-    QByteArray bytes;
+    std::function<QByteArray()> bytes;
 };
 
 // Why a set of files could not be written: the file that failed and the reason, in the
@@ -28,7 +31,8 @@ public:
     virtual bool DirExists(const QString &path) = 0;
     // Replaces the files at the given paths, in order, with the given bytes, each as a whole:
     // no old file is replaced before every byte of every new one has been written, so a
-    // failure while writing leaves them all as they were.
+    // failure while writing leaves them all as they were. Files after one that failed are
+    // not made.
     virtual FileFailure replaceFiles(const QList<NewFile> &files) = 0;
 };
 

@@ -3,8 +3,8 @@
 #include "FileSystem.h"
 #include "Sitemap.h"
 
-ExportResult ExportSitemap(FileSystem &files, const QString &directory, const QString &document,
-                           SitemapLimits limits) {
+ExportResult ExportSitemap(FileSystem &files, const QString &directory,
+                           const SitemapDocument &document, SitemapLimits limits) {
     QString path = directory;
     if (!path.endsWith(u'/'))
         path += u'/';
@@ -14,16 +14,20 @@ ExportResult ExportSitemap(FileSystem &files, const QString &directory, const QS
     const QString index = path + QLatin1String("sitemap.xml");
     QList<NewFile> written;
     QStringList parts;
-    const SitemapSplit split = SplitSitemap(document, limits.urls, limits.bytes);
-    if (split.parts.size() == 1) {
-        written.append({index, split.parts.first()});
+    // Each file's bytes are made as it is written.
+    const SitemapPlan plan = PlanSitemap(document, limits.urls, limits.bytes);
+    if (plan.parts.size() == 1) {
+        written.append(
+            {index, [document, part = plan.parts.first()] { return SitemapPart(document, part); }});
     } else {
-        for (qsizetype i = 0; i < split.parts.size(); ++i) {
+        for (qsizetype i = 0; i < plan.parts.size(); ++i) {
             parts.append(path + QStringLiteral("sitemap-%1.xml").arg(i + 1));
-            written.append({parts.last(), split.parts.at(i)});
+            written.append({parts.last(), [document, part = plan.parts.at(i)] {
+                                return SitemapPart(document, part);
+                            }});
         }
         // The index goes last: until it is there, an old index names old parts.
-        written.append({index, split.index});
+        written.append({index, [plan] { return SitemapIndex(plan); }});
     }
     const FileFailure failure = files.replaceFiles(written);
     if (!failure.reason.isNull())

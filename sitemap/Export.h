@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SitemapDocument.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -28,8 +30,8 @@ struct ExportResult {
 // "sitemap-1.xml", "sitemap-2.xml", … each within them, and "sitemap.xml" becomes their
 // sitemap index. Existing files are replaced only once every new one has been written whole,
 // so a failed export leaves them all as they were.
-ExportResult ExportSitemap(FileSystem &files, const QString &directory, const QString &document,
-                           SitemapLimits limits = {});
+ExportResult ExportSitemap(FileSystem &files, const QString &directory,
+                           const SitemapDocument &document, SitemapLimits limits = {});
 
 // Why an export failed, as the user is told; null when the sitemap was written.
 QString ExportFailureText(const ExportResult &result);

@@ -9,115 +9,51 @@
 namespace {
 
 constexpr int levels = 6;
-const std::array<QString, levels> levelPriorities = {
-    QStringLiteral("0.80"), QStringLiteral("0.60"), QStringLiteral("0.50"),
-    QStringLiteral("0.40"), QStringLiteral("0.30"), QStringLiteral("0.20"),
+
+// A list's addresses copied as text.
+class CopiedLinks final : public FrozenLinks {
+public:
+    explicit CopiedLinks(QStringList links)
+        : m_links(std::move(links)) {}
+    qsizetype count() const override { return m_links.size(); }
+    QString at(qsizetype index) const override { return m_links.at(index); }
+
+private:
+    QStringList m_links;
 };
-// Entries of levels 4 and 5 follow the previous entry on its own line.
-constexpr int deepestLevelOnNewLine = 3;
-
-// Element text that keeps the document well-formed whatever the address or frequency holds:
-// "&", "<" and ">" as references (so "&amp;" in an address becomes "&amp;amp;"), and any
-// character XML does not allow (control characters, lone surrogates) as U+FFFD.
-QString escaped(const QString &text) {
-    // Most addresses need nothing escaped: they are shared as they are. The test looks at
-    // every character without stopping early, which the compiler turns into vector code.
-    bool special = false;
-    const QChar *units = text.constData();
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t u = units[i].unicode();
-        special |= u < 0x20 || u >= 0xD800 || u == '&' || u == '<' || u == '>';
-    }
-    if (!special)
-        return text;
-    QString result;
-    result.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        const char16_t u = c.unicode();
-        if (u == '&') {
-            result += QLatin1String("&amp;");
-        } else if (u == '<') {
-            result += QLatin1String("&lt;");
-        } else if (u == '>') {
-            result += QLatin1String("&gt;");
-        } else if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            result += c;
-            result += text.at(++i);
-        } else if ((u < 0x20 && u != 0x9 && u != 0xA && u != 0xD) || c.isSurrogate() ||
-                   u == 0xFFFE || u == 0xFFFF) {
-            result += QChar::ReplacementCharacter;
-        } else {
-            result += c;
-        }
-    }
-    return result;
-}
-
-void appendEntry(QString &document, const QString &address, const QString &priority,
-                 const QString &frequency, const QString &lastmod = {}) {
-    const QString loc = escaped(address);
-    const bool dated = !lastmod.isNull();
-    const QStringView pieces[] = {u"<url>\r\n<loc>",
-                                  loc,
-                                  dated ? u"</loc>\r\n<lastmod>" : u"</loc>\r\n<priority>",
-                                  lastmod,
-                                  dated ? u"</lastmod>\r\n<priority>" : u"",
-                                  priority,
-                                  u"</priority>\r\n<changefreq>",
-                                  frequency,
-                                  u"</changefreq>\r\n</url>"};
-    // One resize and plain copies: a document of a hundred thousand entries is appended to a
-    // million times.
-    qsizetype size = 0;
-    for (const QStringView piece : pieces)
-        size += piece.size();
-    qsizetype at = document.size();
-    document.resize(at + size);
-    QChar *out = document.data();
-    for (const QStringView piece : pieces) {
-        std::copy(piece.begin(), piece.end(), out + at);
-        at += piece.size();
-    }
-}
 
 } // namespace
 
-QString BuildSitemap(SitemapView &view, const QString &frequency, const EntryNotes *notes) {
-    const QString changeFrequency = escaped(frequency);
-    QString document = QLatin1String("<?xml version='1.0' encoding='UTF-8'?>\r\n"
-                                     "<urlset\r\n"
-                                     "xmlns = 'http://www.sitemaps.org/schemas/sitemap/0.9'\r\n"
-                                     "xmlns:xsi = 'http://www.w3.org/2001/XMLSchema-instance'\r\n"
-                                     "xsi:schemaLocation = "
-                                     "'http://www.sitemaps.org/schemas/sitemap/0.9\r\n"
-                                     "http://www.sitemaps.org/schemas/sitemap/0.9/sitemap.xsd'>"
-                                     "\r\n<!-- created with Corvane ") +
-                       makerHomePage + QLatin1String(" -->\r\n");
-    const QString start = view.startAddress();
-    const EntryNote startNote = notes ? notes->noteFor(start, -1) : EntryNote();
-    bool anyEntry = startNote.listed;
-    if (startNote.listed)
-        appendEntry(document, start, QStringLiteral("1.00"), changeFrequency, startNote.lastmod);
+std::shared_ptr<const FrozenLinks> SitemapView::frozenLinks(int level) {
+    QStringList links;
+    const int count = linkCount(level);
+    for (int index = 0; index < count; ++index) {
+        selectLink(level, index);
+        links.append(selectedLink(level));
+    }
+    return std::make_shared<CopiedLinks>(std::move(links));
+}
 
+SitemapDocument BuildSitemap(SitemapView &view, const QString &frequency, const EntryNotes *notes) {
+    std::array<std::shared_ptr<const FrozenLinks>, levels> lists;
+    for (int level = 0; level < levels; ++level)
+        lists[std::size_t(level)] = view.frozenLinks(level);
+    const QString start = view.startAddress();
+    SitemapWriter writer(start, escapedText(frequency), lists);
+    if (!notes)
+        return std::move(writer).everyEntry();
+    // The notes are asked for each entry once, here; the document keeps their answers.
+    std::vector<DescribedEntry> entries;
+    if (const EntryNote note = notes->noteFor(start, -1); note.listed)
+        entries.push_back({-1, 0, note.lastmod});
     for (int level = 0; level < levels; ++level) {
-        const int count = view.linkCount(level);
-        for (int index = 0; index < count; ++index) {
-            view.selectLink(level, index);
-            const QString address = view.selectedLink(level);
-            const EntryNote note = notes ? notes->noteFor(address, level) : EntryNote();
-            if (!note.listed)
-                continue;
-            if (level <= deepestLevelOnNewLine && anyEntry)
-                document += QStringView(u"\r\n");
-            anyEntry = true;
-            appendEntry(document, address, levelPriorities[level], changeFrequency, note.lastmod);
+        const FrozenLinks &list = *lists[std::size_t(level)];
+        for (qsizetype index = 0; index < list.count(); ++index) {
+            if (const EntryNote note = notes->noteFor(list.at(index), level); note.listed)
+                entries.push_back({level, index, note.lastmod});
         }
     }
-    if (anyEntry)
-        document += QStringView(u"\r\n");
-    document += QLatin1String("</urlset>");
-    return document;
+    return std::move(writer).entries(std::move(entries));
 }
 
 namespace {
@@ -153,7 +89,7 @@ QByteArray sitemapIndex(const QString &root, qsizetype parts) {
                     makerHomePage + QLatin1String(" -->\r\n");
     for (qsizetype part = 1; part <= parts; ++part) {
         index += QLatin1String("<sitemap>\r\n<loc>") +
-                 escaped(root + QStringLiteral("sitemap-%1.xml").arg(part)) +
+                 escapedText(root + QStringLiteral("sitemap-%1.xml").arg(part)) +
                  QLatin1String("</loc>\r\n</sitemap>\r\n");
     }
     return (index + QLatin1String("</sitemapindex>")).toUtf8();
@@ -218,4 +154,60 @@ SitemapSplit SplitSitemap(const QString &document, qsizetype maxUrls, qsizetype 
     if (split.parts.size() > 1)
         split.index = sitemapIndex(siteRoot(text), split.parts.size());
     return split;
+}
+
+namespace {
+
+bool followsLineBreak(QStringView piece) {
+    return piece.startsWith(u"\r\n");
+}
+
+} // namespace
+
+SitemapPlan PlanSitemap(const SitemapDocument &document, qsizetype maxUrls, qsizetype maxBytes) {
+    SitemapPlan plan;
+    if (document.pieceCount() <= 2) {
+        plan.parts.append({1, document.pieceCount() - 1, utf8Size(document.text())});
+        return plan;
+    }
+    // As the split of the text: each part is the head, a run of entries (the first without
+    // the line break before it) and the end. A document within both limits makes one part,
+    // which is then the whole document.
+    const qsizetype end = document.pieceCount() - 1;
+    const qsizetype frame = document.pieceUtf8Size(0) + document.pieceUtf8Size(end);
+    SitemapPlan::Part part{1, 1, frame};
+    for (qsizetype piece = 1; piece < end; ++piece) {
+        const qsizetype size = document.pieceUtf8Size(piece);
+        const qsizetype urls = piece - part.first;
+        if (urls > 0 && (urls == maxUrls || part.bytes + size > maxBytes)) {
+            plan.parts.append(part);
+            part = {piece, piece, frame};
+        }
+        part.bytes += piece == part.first && document.startsWithLineBreak(piece) ? size - 2 : size;
+        part.last = piece + 1;
+    }
+    plan.parts.append(part);
+    if (plan.parts.size() > 1)
+        plan.root = siteRoot(document.piece(1).toUtf8());
+    return plan;
+}
+
+QByteArray SitemapPart(const SitemapDocument &document, const SitemapPlan::Part &part) {
+    QByteArray bytes;
+    bytes.reserve(part.bytes);
+    if (document.pieceCount() == 0)
+        return bytes;
+    bytes += document.piece(0).toUtf8();
+    for (qsizetype piece = part.first; piece < part.last; ++piece) {
+        const QString text = document.piece(piece);
+        bytes += QStringView(text)
+                     .sliced(piece == part.first && followsLineBreak(text) ? 2 : 0)
+                     .toUtf8();
+    }
+    bytes += document.piece(document.pieceCount() - 1).toUtf8();
+    return bytes;
+}
+
+QByteArray SitemapIndex(const SitemapPlan &plan) {
+    return sitemapIndex(plan.root, plan.parts.size());
 }

@@ -156,6 +156,7 @@ void tst_CommandLine::sameSitemapAndListsAsTheWindow() {
     QTest::mouseClick(control<QPushButton>(window, "cmdBuild"), Qt::LeftButton);
     control<QLineEdit>(window, "txtExport")->setText(windowDir.path());
     QTest::mouseClick(control<QPushButton>(window, "cmdExport"), Qt::LeftButton);
+    QTRY_VERIFY(!window.exporting());
 
     Outcome outcome;
     const QString lists = lineDir.filePath("lists.json");

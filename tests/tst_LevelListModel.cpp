@@ -40,7 +40,8 @@ void tst_LevelListModel::keepsOrderAndSelection() {
                              QStringLiteral("\U00010400"),
                              QStringLiteral("\U00010428"),
                              QString(QChar(0xD801)),
-                             QStringLiteral("\u00E9")};
+                             QStringLiteral("\u00E9"),
+                             QStringLiteral("?a=1&amp;b=<i>\x01")};
     for (int i = 0; i < entries; ++i) {
         QString entry = QStringLiteral("http://s.test/%1").arg(random.bounded(entries / 2)) +
                         tails[random.bounded(int(std::size(tails)))];
@@ -68,8 +69,20 @@ void tst_LevelListModel::keepsOrderAndSelection() {
     QCOMPARE(list.selectedText(), selected);
     QCOMPARE(list.at(list.selectedRow()), selected);
 
+    // A frozen list keeps the entries, and knows how long each is once escaped, after the
+    // list is emptied.
+    const std::shared_ptr<const FrozenLinks> frozen = list.freeze();
     QVERIFY(!list.select(entries));
     list.clear();
+    QCOMPARE(frozen->count(), entries);
+    for (int row = 0; row < entries; ++row) {
+        QCOMPARE(frozen->at(row), expected.at(row));
+        QString escaped;
+        frozen->appendEscaped(escaped, row);
+        QCOMPARE(escaped, escapedText(expected.at(row)));
+        QCOMPARE(frozen->escapedSize(row, FrozenLinks::Units::Utf16), escaped.size());
+        QCOMPARE(frozen->escapedSize(row, FrozenLinks::Units::Utf8), escaped.toUtf8().size());
+    }
     QCOMPARE(list.count(), 0);
     QCOMPARE(list.selectedRow(), -1);
     list.add(QStringLiteral("b"));

@@ -114,7 +114,7 @@ void tst_Sitemap::document() {
     QFETCH(QString, expected);
 
     ListsView view(start, lists);
-    QCOMPARE(BuildSitemap(view, frequency), expected);
+    QCOMPARE(BuildSitemap(view, frequency).text(), expected);
 }
 
 void tst_Sitemap::walkLeavesLastEntrySelected() {
@@ -127,19 +127,22 @@ void tst_Sitemap::entriesLeftOutAndDated() {
     ListsView view("-start", Lists{{{"-a", "da"}, {"-b"}, {}, {}, {"-e", "e"}, {"df"}}});
     const Notes notes;
     const QString date = "2026-01-02T03:04:05+00:00";
-    QCOMPARE(BuildSitemap(view, "Daily", &notes),
+    QCOMPARE(BuildSitemap(view, "Daily", &notes).text(),
              head + entry("da", "0.80", "Daily", date) + entry("e", "0.30", "Daily") +
                  entry("df", "0.20", "Daily", date) + "\r\n</urlset>");
     ListsView none("-start", Lists{{{"-a"}, {}, {}, {}, {}, {}}});
-    QCOMPARE(BuildSitemap(none, "Daily", &notes), head + "</urlset>");
+    QCOMPARE(BuildSitemap(none, "Daily", &notes).text(), head + "</urlset>");
 
     // A split counts the dates: a document within the limit undated is split dated.
     ListsView all("d", Lists{{{"d1", "d2", "d3"}, {}, {}, {}, {}, {}}});
-    const qsizetype limit = BuildSitemap(all, "Daily").toUtf8().size();
-    const SitemapSplit split = SplitSitemap(BuildSitemap(all, "Daily", &notes), 10, limit);
-    QCOMPARE(split.parts.size(), 2);
-    for (const QByteArray &part : split.parts)
-        QVERIFY(part.size() <= limit && part.count("<lastmod>") == part.count("<url>"));
+    const qsizetype limit = BuildSitemap(all, "Daily").text().toUtf8().size();
+    const SitemapDocument dated = BuildSitemap(all, "Daily", &notes);
+    const SitemapPlan plan = PlanSitemap(dated, 10, limit);
+    QCOMPARE(plan.parts.size(), 2);
+    for (const SitemapPlan::Part &part : plan.parts) {
+        const QByteArray bytes = SitemapPart(dated, part);
+        QVERIFY(bytes.size() <= limit && bytes.count("<lastmod>") == bytes.count("<url>"));
+    }
 }
 
 void tst_Sitemap::httpDates_data() {
@@ -204,7 +207,7 @@ void tst_Sitemap::splitWithinLimits_data() {
     const auto filled = [](const QString &start, QStringList addresses, qsizetype bytes,
                            const QStringList &more) {
         ListsView view(start, Lists{{addresses, {}, {}, {}, {}, {}}});
-        const qsizetype size = BuildSitemap(view, "Weekly").toUtf8().size();
+        const qsizetype size = BuildSitemap(view, "Weekly").text().toUtf8().size();
         if (size > bytes)
             qFatal("sitemap already %lld bytes", qlonglong(size));
         addresses.last() += QString(bytes - size, u'p');
@@ -244,8 +247,17 @@ void tst_Sitemap::splitWithinLimits() {
     QFETCH(QString, root);
 
     ListsView view(start, lists);
-    const QByteArray document = BuildSitemap(view, "Weekly").toUtf8();
+    const SitemapDocument described = BuildSitemap(view, "Weekly");
+    const QByteArray document = described.text().toUtf8();
     const SitemapSplit split = SplitSitemap(QString::fromUtf8(document), maxUrls, maxBytes);
+    // The split planned from the document's pieces is the split of its text.
+    const SitemapPlan plan = PlanSitemap(described, maxUrls, maxBytes);
+    QCOMPARE(plan.parts.size(), split.parts.size());
+    for (qsizetype i = 0; i < plan.parts.size(); ++i) {
+        QCOMPARE(SitemapPart(described, plan.parts.at(i)), split.parts.at(i));
+        QCOMPARE(plan.parts.at(i).bytes, split.parts.at(i).size());
+    }
+    QCOMPARE(plan.parts.size() > 1 ? SitemapIndex(plan) : QByteArray(), split.index);
     if (urlsPerPart.size() == 1) {
         QCOMPARE(split.parts, QList<QByteArray>{document});
         QCOMPARE(split.index, QByteArray());

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -38,11 +39,25 @@ public:
     bool DirExists(const QString &path) override { return disk.DirExists(path); }
     FileFailure replaceFiles(const QList<NewFile> &files) override {
         for (const NewFile &file : files)
-            written.insert(file.path, file.bytes);
+            written.insert(file.path, file.bytes());
         return {};
     }
     DiskFileSystem disk;
     QMap<QString, QByteArray> written;
+};
+
+// The disk, whose writing waits until the test lets it go on.
+class GatedFileSystem final : public FileSystem {
+public:
+    bool DirExists(const QString &path) override { return disk.DirExists(path); }
+    FileFailure replaceFiles(const QList<NewFile> &files) override {
+        writing.release();
+        gate.acquire();
+        return disk.replaceFiles(files);
+    }
+    DiskFileSystem disk;
+    QSemaphore writing;
+    QSemaphore gate;
 };
 
 } // namespace
@@ -71,6 +86,7 @@ private Q_SLOTS:
     void failedWriteIsReported();
     void splitExport_data();
     void splitExport();
+    void bigExportIsTheSplitOfItsText();
     void messageBoxHasOneOkAndNoIcon();
     void selectionAfterPanelCommands_data();
     void selectionAfterPanelCommands();
@@ -113,9 +129,11 @@ private:
         QApplication::sendEvent(text, &menuKey);
         return offered;
     }
+    // Export, and the wait for its writing to end.
     void pressExport(const QString &directory) {
         control<QLineEdit>(window(), "txtExport")->setText(directory);
         press("cmdExport");
+        QTRY_VERIFY(!window().exporting());
     }
 
     std::optional<WindowHarness> h;
@@ -123,11 +141,21 @@ private:
 };
 
 void tst_WindowCommands::newEmptiesTheResultsAndKeepsTheSettings() {
+    GatedFileSystem gated;
+    h->files = &gated;
+    h->open(h->fake);
     QTemporaryDir dir;
     control<QComboBox>(window(), "cmbFrequency")->setEditText("Hourly");
     control<QLineEdit>(window(), "txtExport")->setText(dir.path());
     crawlAndBuild();
+    const QString built = window().sitemapText();
+    // New while Export writes: the export writes the document it was given.
+    press("cmdExport");
+    QVERIFY(gated.writing.tryAcquire(1, 10'000));
     press("cmdNew");
+    gated.gate.release();
+    QTRY_VERIFY(!window().exporting());
+    QCOMPARE(readFile(dir.filePath("sitemap.xml")), built.toUtf8());
     QCOMPARE(filed(window()), QStringList());
     QCOMPARE(counts(window()), QStringLiteral("0/0"));
     QVERIFY(control<QGroupBox>(window(), "fraSitemap")->isHidden());
@@ -141,7 +169,8 @@ void tst_WindowCommands::newEmptiesTheResultsAndKeepsTheSettings() {
 
     // Export after New writes the emptied document over the old file.
     writeFile(dir.filePath("sitemap.xml"), "older");
-    press("cmdExport");
+    gated.gate.release();
+    pressExport(dir.path());
     QCOMPARE(readFile(dir.filePath("sitemap.xml")), QByteArray());
     QCOMPARE(h->messages.shown, QStringList());
 
@@ -390,6 +419,32 @@ void tst_WindowCommands::splitExport() {
     QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden),
              (QStringList{"sitemap-1.xml", "sitemap-2.xml", "sitemap-3.xml", "sitemap-4.xml",
                           "sitemap.xml"}));
+}
+
+// A document of many entries, some escaped or beyond ASCII, split into many parts: the files
+// hold the split of the document's text, byte for byte.
+void tst_WindowCommands::bigExportIsTheSplitOfItsText() {
+    h->limits = {100, 30'000};
+    h->open(h->fake);
+    const QString s = "http://s.test";
+    QStringList links;
+    for (int i = 0; i < 1200; ++i)
+        links.append(s + QStringLiteral("/p%1?a=1&b=").arg(i) +
+                     (i % 3 ? QStringLiteral("x") : QStringLiteral("\u00E9\U0001F600<")));
+    h->fake.pages = {{s, links}};
+    pressGo(window(), s);
+    press("cmdBuild");
+    QTemporaryDir folder;
+    pressExport(folder.path());
+
+    const SitemapSplit split = SplitSitemap(window().sitemapText(), 100, 30'000);
+    QVERIFY(split.parts.size() > 12);
+    const QDir dir(folder.path());
+    for (qsizetype i = 0; i < split.parts.size(); ++i)
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("sitemap-%1.xml").arg(i + 1))),
+                 split.parts.at(i));
+    QCOMPARE(readFile(dir.filePath("sitemap.xml")), split.index);
+    QCOMPARE(dir.entryList(QDir::Files).size(), split.parts.size() + 1);
 }
 
 void tst_WindowCommands::messageBoxHasOneOkAndNoIcon() {
