@@ -144,6 +144,26 @@ public:
             out += escapedText(addressFromBytes(bytes));
     }
 
+    qsizetype addCharacters(qsizetype index, CharacterSet &characters) const override {
+        // An ASCII address with nothing to escape is its own escaped text.
+        const std::string_view bytes = bytesAt(index);
+        unsigned char any = 0;
+        bool special = false;
+        qsizetype breaks = 0;
+        for (const char c : bytes) {
+            any |= static_cast<unsigned char>(c);
+            special |=
+                c == '&' || c == '<' || c == '>' ||
+                (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r');
+            breaks += c == '\n';
+        }
+        if (any >= 0x80 || special)
+            return FrozenLinks::addCharacters(index, characters);
+        for (const char c : bytes)
+            characters.units[static_cast<unsigned char>(c)] = 1;
+        return breaks;
+    }
+
 private:
     std::string_view bytesAt(qsizetype index) const {
         const Entry &entry = m_entries[std::size_t(index)];
