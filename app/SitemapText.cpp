@@ -212,17 +212,18 @@ public:
         return std::upper_bound(m_lineStarts.cbegin(), m_lineStarts.cend(), position) -
                m_lineStarts.cbegin() - 1;
     }
+    qsizetype lineEnd(qsizetype line) const override {
+        if (line + 1 == lineCount())
+            return m_text.size();
+        qsizetype end = m_lineStarts[std::size_t(line) + 1] - 1;
+        if (end > m_lineStarts[std::size_t(line)] && m_crBefore[std::size_t(line) + 1])
+            --end;
+        return end;
+    }
     std::vector<qsizetype> linesLongerThan(qsizetype length) const override {
         std::vector<qsizetype> result;
         for (qsizetype line = 0; line < lineCount(); ++line) {
-            const qsizetype start = m_lineStarts[std::size_t(line)];
-            qsizetype end = m_text.size();
-            if (line + 1 < lineCount()) {
-                end = m_lineStarts[std::size_t(line) + 1] - 1;
-                if (end > start && m_crBefore[std::size_t(line) + 1])
-                    --end;
-            }
-            if (end - start > length)
+            if (lineEnd(line) - m_lineStarts[std::size_t(line)] > length)
                 result.push_back(line);
         }
         return result;
@@ -320,16 +321,6 @@ QChar SitemapText::charAt(qsizetype position) const {
 void SitemapText::copy() const {
     if (selectionLength() > 0)
         QGuiApplication::clipboard()->setText(selectedText());
-}
-
-qsizetype SitemapText::lineEnd(qsizetype line) const {
-    if (line + 1 == lineCount())
-        return m_size;
-    const qsizetype start = lineStart(line);
-    qsizetype end = lineStart(line + 1) - 1;
-    if (end > start && charAt(end - 1) == u'\r')
-        --end;
-    return end;
 }
 
 void SitemapText::ensureRows() const {

@@ -25,6 +25,8 @@ public:
     virtual qsizetype lineCount() const = 0;
     // REQUIRES: 0 <= line < lineCount().
     virtual qsizetype lineStart(qsizetype line) const = 0;
+    // Where line `line`'s text ends: before its CR LF or LF, or at the end of the text.
+    virtual qsizetype lineEnd(qsizetype line) const = 0;
     // The line that holds `position`, from 0 to size().
     virtual qsizetype lineOf(qsizetype position) const = 0;
     // The lines longer than `length` code units, their CR LF or LF left out, in order.
@@ -96,8 +98,7 @@ private:
     qsizetype lineCount() const { return m_text->lineCount(); }
     qsizetype lineStart(qsizetype line) const { return m_text->lineStart(line); }
     qsizetype lineOf(qsizetype position) const { return m_text->lineOf(position); }
-    // Where line `line`'s text ends: before its CR LF or LF, or at the end of the text.
-    qsizetype lineEnd(qsizetype line) const;
+    qsizetype lineEnd(qsizetype line) const { return m_text->lineEnd(line); }
     qsizetype rowCount() const;
     qsizetype rowOf(qsizetype position) const;
     Row row(qsizetype index) const;

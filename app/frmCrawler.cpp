@@ -61,6 +61,7 @@ public:
     }
     qsizetype lineCount() const override { return m_document.lineCount(); }
     qsizetype lineStart(qsizetype line) const override { return m_document.lineStart(line); }
+    qsizetype lineEnd(qsizetype line) const override { return m_document.lineEnd(line); }
     qsizetype lineOf(qsizetype position) const override { return m_document.lineOf(position); }
     std::vector<qsizetype> linesLongerThan(qsizetype length) const override {
         return m_document.linesLongerThan(length);

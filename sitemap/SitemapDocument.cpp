@@ -212,6 +212,41 @@ struct SitemapDocument::Description {
                (ownLine(piece) ? 1 : 0) + entryBreaks + (described.lastmod.isNull() ? 0 : 1);
     }
 
+    // Where the line feeds of piece `piece` are, from its start: found by the format for an
+    // entry with regular lines, by making the piece otherwise.
+    std::vector<qsizetype> breaksIn(qsizetype piece) const {
+        std::vector<qsizetype> result;
+        if (isEntry(piece)) {
+            const DescribedEntry described = entry(piece);
+            if (regularLines(piece, described)) {
+                const qsizetype own = ownLine(piece) ? 1 : 0;
+                const bool dated = !described.lastmod.isNull();
+                const qsizetype dateSize = dated ? dateFixed.size() + described.lastmod.size() : 0;
+                const qsizetype address = offsets[std::size_t(piece) + 1] -
+                                          offsets[std::size_t(piece)] - 2 * own -
+                                          entryFixed.size() - frequency.size() - dateSize;
+                // Each line of the format ends in CR LF: "<url>", "<loc>", "<lastmod>" if
+                // dated, "<priority>" and "<changefreq>".
+                qsizetype at = 2 * own;
+                if (own)
+                    result.push_back(1);
+                for (const qsizetype length :
+                     {qsizetype(5), 11 + address, dated ? 19 + described.lastmod.size() : -1,
+                      qsizetype(25), 25 + frequency.size()}) {
+                    if (length < 0)
+                        continue;
+                    at += length + 2;
+                    result.push_back(at - 1);
+                }
+                return result;
+            }
+        }
+        const QString made = text(piece);
+        for (qsizetype at = made.indexOf(u'\n'); at >= 0; at = made.indexOf(u'\n', at + 1))
+            result.push_back(at);
+        return result;
+    }
+
     DescribedEntry entry(qsizetype piece) const {
         if (hasChosen)
             return chosen[std::size_t(piece - 1)];
@@ -319,11 +354,28 @@ qsizetype SitemapDocument::lineStart(qsizetype line) const {
     const std::vector<qsizetype> &before = d->breaksBefore;
     const auto piece =
         qsizetype(std::lower_bound(before.cbegin(), before.cend(), line) - before.cbegin() - 1);
-    const QString made = d->text(piece);
-    qsizetype at = -1;
-    for (qsizetype k = before[std::size_t(piece)]; k < line; ++k)
-        at = made.indexOf(u'\n', at + 1);
-    return d->offsets[std::size_t(piece)] + at + 1;
+    const std::vector<qsizetype> breaks = d->breaksIn(piece);
+    return d->offsets[std::size_t(piece)] +
+           breaks[std::size_t(line - before[std::size_t(piece)] - 1)] + 1;
+}
+
+qsizetype SitemapDocument::lineEnd(qsizetype line) const {
+    if (!d || line + 1 >= lineCount())
+        return size();
+    // Every line feed of the format follows a carriage return; one in a field may not.
+    const qsizetype feed = lineStart(line + 1) - 1;
+    const std::vector<qsizetype> &offsets = d->offsets;
+    const auto piece =
+        qsizetype(std::upper_bound(offsets.cbegin(), offsets.cend(), feed) - offsets.cbegin() - 1);
+    const qsizetype start = lineStart(line);
+    if (feed == start)
+        return feed;
+    if (d->isEntry(piece) && !d->regularLines(piece, d->entry(piece))) {
+        const QString made = d->text(piece);
+        const qsizetype at = feed - offsets[std::size_t(piece)];
+        return at > 0 && made.at(at - 1) == u'\r' ? feed - 1 : feed;
+    }
+    return feed - 1;
 }
 
 qsizetype SitemapDocument::lineOf(qsizetype position) const {
@@ -336,9 +388,11 @@ qsizetype SitemapDocument::lineOf(qsizetype position) const {
     const std::vector<qsizetype> &offsets = d->offsets;
     const auto piece = qsizetype(std::upper_bound(offsets.cbegin(), offsets.cend(), position) -
                                  offsets.cbegin() - 1);
-    const QString made = d->text(piece);
+    const std::vector<qsizetype> breaks = d->breaksIn(piece);
     return d->breaksBefore[std::size_t(piece)] +
-           QStringView(made).first(position - offsets[std::size_t(piece)]).count(u'\n');
+           (std::lower_bound(breaks.cbegin(), breaks.cend(),
+                             position - offsets[std::size_t(piece)]) -
+            breaks.cbegin());
 }
 
 std::vector<qsizetype> SitemapDocument::linesLongerThan(qsizetype length) const {

@@ -76,6 +76,8 @@ public:
     qsizetype lineCount() const;
     // Where line `line` starts. REQUIRES: 0 <= line < lineCount().
     qsizetype lineStart(qsizetype line) const;
+    // Where line `line`'s text ends: before its CR LF or LF, or at the end of the text.
+    qsizetype lineEnd(qsizetype line) const;
     // The line that holds `position`, from 0 to size().
     qsizetype lineOf(qsizetype position) const;
     // The lines longer than `length` code units (their CR LF or LF left out), in order.
