@@ -110,6 +110,15 @@ qsizetype FrozenLinks::addCharacters(qsizetype index, CharacterSet &characters) 
     return escaped.count(u'\n');
 }
 
+qsizetype FrozenLinks::lineFeeds(qsizetype index) const {
+    return escapedText(at(index)).count(u'\n');
+}
+
+void FrozenLinks::addAllCharacters(CharacterSet &characters) const {
+    for (qsizetype index = 0; index < count(); ++index)
+        addCharacters(index, characters);
+}
+
 void CharacterSet::add(QStringView text) {
     char16_t before = 0;
     for (const QChar c : text) {
@@ -174,10 +183,15 @@ struct SitemapDocument::Description {
                         const QString escaped = escapedText(start);
                         found.add(escaped);
                         breaks += escaped.count(u'\n');
-                    } else {
+                    } else if (hasChosen) {
                         usedLevel[std::size_t(described.level)] = true;
                         breaks += lists[std::size_t(described.level)]->addCharacters(
                             described.index, found);
+                    } else {
+                        // Every entry of the list is in the document: its characters are
+                        // added at once, below.
+                        usedLevel[std::size_t(described.level)] = true;
+                        breaks += lists[std::size_t(described.level)]->lineFeeds(described.index);
                     }
                     if (!described.lastmod.isNull()) {
                         anyDate = true;
@@ -196,8 +210,11 @@ struct SitemapDocument::Description {
             if (anyDate)
                 found.add(dateFixed);
             for (int level = 0; level < levels; ++level) {
-                if (usedLevel[std::size_t(level)])
-                    found.add(levelPriorities[std::size_t(level)]);
+                if (!usedLevel[std::size_t(level)])
+                    continue;
+                found.add(levelPriorities[std::size_t(level)]);
+                if (!hasChosen)
+                    lists[std::size_t(level)]->addAllCharacters(found);
             }
             characters = found.text();
         });

@@ -38,6 +38,10 @@ public:
     // Adds the characters of escapedText(at(index)) to `characters`; returns how many line
     // feeds it holds.
     virtual qsizetype addCharacters(qsizetype index, CharacterSet &characters) const;
+    // How many line feeds escapedText(at(index)) holds.
+    virtual qsizetype lineFeeds(qsizetype index) const;
+    // Adds the characters of every entry's escaped text to `characters`.
+    virtual void addAllCharacters(CharacterSet &characters) const;
 };
 
 // A sitemap document held as what it is made of, not as its text: the start address, the

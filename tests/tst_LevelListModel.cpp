@@ -86,9 +86,13 @@ void tst_LevelListModel::keepsOrderAndSelection() {
         QCOMPARE(frozen->escapedSize(row, FrozenLinks::Units::Utf16), escaped.size());
         QCOMPARE(frozen->escapedSize(row, FrozenLinks::Units::Utf8), escaped.toUtf8().size());
         QCOMPARE(frozen->addCharacters(row, characters), escaped.count(u'\n'));
+        QCOMPARE(frozen->lineFeeds(row), escaped.count(u'\n'));
         expectedCharacters.add(escaped);
     }
     QCOMPARE(characters.text(), expectedCharacters.text());
+    CharacterSet all;
+    frozen->addAllCharacters(all);
+    QCOMPARE(all.text(), expectedCharacters.text());
     QCOMPARE(list.count(), 0);
     QCOMPARE(list.selectedRow(), -1);
     list.add(QStringLiteral("b"));
