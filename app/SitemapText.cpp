@@ -1,5 +1,7 @@
 #include "SitemapText.h"
 
+#include "SitemapDocument.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QClipboard>
@@ -80,9 +82,9 @@ public:
         if (offset < 0 || offset > size)
             return {};
         const qsizetype line = view()->lineOf(offset);
-        const qsizetype lineStart = view()->m_lineStarts[line];
+        const qsizetype lineStart = view()->lineStart(line);
         const qsizetype lineEnd =
-            line + 1 < view()->lineCount() ? view()->m_lineStarts[line + 1] : size;
+            line + 1 < view()->lineCount() ? view()->lineStart(line + 1) : size;
         qsizetype from = offset;
         qsizetype to = offset;
         switch (boundary) {
@@ -179,9 +181,7 @@ QAccessibleInterface *accessibleSitemapText(const QString &className, QObject *o
 } // namespace
 
 SitemapText::SitemapText(QWidget *parent)
-    : QAbstractScrollArea(parent)
-    , m_lineStarts{0}
-    , m_crBefore{false} {
+    : QAbstractScrollArea(parent) {
     static const bool accessible = [] {
         QAccessible::installFactory(accessibleSitemapText);
         return true;
@@ -191,26 +191,80 @@ SitemapText::SitemapText(QWidget *parent)
     // Lines wrap at the view's width: there is nothing to scroll across.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setCursor(Qt::IBeamCursor);
-    updateAdvances();
+    setText(QString());
 }
 
 SitemapText::~SitemapText() = default;
 
 namespace {
 
-// A plain string as the view's text.
+// A plain string as the view's text, read through once to find its lines and characters.
 class PlainText final : public ShownText {
 public:
-    explicit PlainText(const QString &text)
-        : m_text(text) {}
+    explicit PlainText(const QString &text);
     qsizetype size() const override { return m_text.size(); }
     QString mid(qsizetype from, qsizetype length) const override {
         return m_text.mid(from, length);
     }
+    qsizetype lineCount() const override { return qsizetype(m_lineStarts.size()); }
+    qsizetype lineStart(qsizetype line) const override { return m_lineStarts[std::size_t(line)]; }
+    qsizetype lineOf(qsizetype position) const override {
+        return std::upper_bound(m_lineStarts.cbegin(), m_lineStarts.cend(), position) -
+               m_lineStarts.cbegin() - 1;
+    }
+    qsizetype lineEnd(qsizetype line) const override {
+        if (line + 1 == lineCount())
+            return m_text.size();
+        qsizetype end = m_lineStarts[std::size_t(line) + 1] - 1;
+        if (end > m_lineStarts[std::size_t(line)] && m_crBefore[std::size_t(line) + 1])
+            --end;
+        return end;
+    }
+    std::vector<qsizetype> linesLongerThan(qsizetype length) const override {
+        std::vector<qsizetype> result;
+        for (qsizetype line = 0; line < lineCount(); ++line) {
+            if (lineEnd(line) - m_lineStarts[std::size_t(line)] > length)
+                result.push_back(line);
+        }
+        return result;
+    }
+    QString characters() const override { return m_characters; }
 
 private:
     QString m_text;
+    // The offset where each line starts; the first is 0.
+    std::vector<qsizetype> m_lineStarts{0};
+    // Whether the line break before each line is CR LF rather than LF alone.
+    std::vector<bool> m_crBefore{false};
+    QString m_characters;
 };
+
+PlainText::PlainText(const QString &text)
+    : m_text(text) {
+    // A pass that keeps the ASCII characters in two words runs as vector code, and only a
+    // text with others marks them one by one.
+    const auto *units = reinterpret_cast<const char16_t *>(m_text.constData());
+    const qsizetype size = m_text.size();
+    for (qsizetype at = m_text.indexOf(u'\n'); at >= 0; at = m_text.indexOf(u'\n', at + 1)) {
+        m_lineStarts.push_back(at + 1);
+        m_crBefore.push_back(at > 0 && units[at - 1] == u'\r');
+    }
+    std::uint64_t low = 0, high = 0;
+    bool wide = false;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t u = units[i];
+        const std::uint64_t bit = std::uint64_t(1) << (u & 63);
+        low |= u < 64 ? bit : 0;
+        high |= u >= 64 && u < 128 ? bit : 0;
+        wide |= u >= 128;
+    }
+    CharacterSet found;
+    if (wide)
+        found.add(m_text);
+    for (char16_t u = 0; u < 128; ++u)
+        found.units[u] = ((u < 64 ? low : high) >> (u & 63)) & 1;
+    m_characters = found.text();
+}
 
 } // namespace
 
@@ -223,52 +277,14 @@ void SitemapText::setText(std::shared_ptr<const ShownText> text) {
     m_size = m_text->size();
     m_chunk = QString();
     m_chunkStart = 0;
-    // The old index goes with the old text, however big it was.
-    m_lineStarts = std::vector<qsizetype>{0};
-    m_crBefore = std::vector<bool>{false};
-    m_rowStarts = std::vector<qsizetype>();
-    // One pass over the text, a stretch at a time, finds the lines and which characters
-    // occur: only their advances are looked up to wrap lines. A sitemap is nearly always
-    // ASCII: a pass that keeps the ASCII characters in two words runs as vector code, and
-    // only a stretch with others marks them one by one.
-    std::vector<unsigned char> seen(0x10000);
-    std::uint64_t low = 0, high = 0;
-    QSet<char32_t> pairs;
-    char16_t before = 0;
-    constexpr qsizetype stretch = qsizetype(1) << 20;
-    for (qsizetype from = 0; from < m_size; from += stretch) {
-        const QString part = m_text->mid(from, stretch);
-        const auto *units = reinterpret_cast<const char16_t *>(part.constData());
-        const qsizetype size = part.size();
-        for (qsizetype at = part.indexOf(u'\n'); at >= 0; at = part.indexOf(u'\n', at + 1)) {
-            m_lineStarts.push_back(from + at + 1);
-            m_crBefore.push_back((at > 0 ? units[at - 1] : before) == u'\r');
-        }
-        bool wide = false;
-        for (qsizetype i = 0; i < size; ++i) {
-            const char16_t u = units[i];
-            const std::uint64_t bit = std::uint64_t(1) << (u & 63);
-            low |= u < 64 ? bit : 0;
-            high |= u >= 64 && u < 128 ? bit : 0;
-            wide |= u >= 128;
-        }
-        for (qsizetype i = 0; wide && i < size; ++i) {
-            seen[units[i]] = 1;
-            const char16_t previous = i > 0 ? units[i - 1] : before;
-            if (QChar::isHighSurrogate(previous) && QChar::isLowSurrogate(units[i]))
-                pairs.insert(QChar::surrogateToUcs4(previous, units[i]));
-        }
-        before = size > 0 ? units[size - 1] : 0;
-    }
-    for (char16_t u = 0; u < 128; ++u)
-        seen[u] = ((u < 64 ? low : high) >> (u & 63)) & 1;
+    // The old rows go with the old text, however many there were.
+    m_breaks = std::vector<qsizetype>();
+    m_rowsKnown = false;
     m_distinct.clear();
-    for (char32_t c = 0; c < 0x10000; ++c) {
-        if (seen[c] && !QChar::isSurrogate(c) && !drawnAsSpace(char16_t(c)))
-            m_distinct += QChar(c);
+    for (const QChar c : m_text->characters()) {
+        if (!drawnAsSpace(c.unicode()))
+            m_distinct += c;
     }
-    for (const char32_t c : std::as_const(pairs))
-        m_distinct += QString::fromUcs4(&c, 1);
 
     m_anchor = m_cursor = 0;
     m_goalColumn = -1;
@@ -307,37 +323,20 @@ void SitemapText::copy() const {
         QGuiApplication::clipboard()->setText(selectedText());
 }
 
-qsizetype SitemapText::lineOf(qsizetype position) const {
-    return std::upper_bound(m_lineStarts.cbegin(), m_lineStarts.cend(), position) -
-           m_lineStarts.cbegin() - 1;
-}
-
-qsizetype SitemapText::lineEnd(qsizetype line) const {
-    if (line + 1 == lineCount())
-        return m_size;
-    qsizetype end = m_lineStarts[line + 1] - 1;
-    if (end > m_lineStarts[line] && m_crBefore[std::size_t(line) + 1])
-        --end;
-    return end;
-}
-
 void SitemapText::ensureRows() const {
     const qreal width = std::max<qreal>(1, viewport()->width() - 2 * margin - 1);
-    if (width == m_rowWidth && !m_rowStarts.empty())
+    if (width == m_rowWidth && m_rowsKnown)
         return;
     m_rowWidth = width;
-    m_rowStarts.clear();
-    m_rowStarts.reserve(m_lineStarts.size());
+    m_rowsKnown = true;
+    m_breaks.clear();
     // A line no longer than this fits whatever its characters; a longer one is measured a
     // character at a time and broken before the first that would cross the edge.
     const qsizetype surelyFits = qsizetype(width / m_widestCharacter);
     QString copied;
-    for (qsizetype line = 0; line < lineCount(); ++line) {
-        qsizetype start = m_lineStarts[line];
+    for (const qsizetype line : m_text->linesLongerThan(surelyFits)) {
+        qsizetype start = lineStart(line);
         const qsizetype end = lineEnd(line);
-        m_rowStarts.push_back(start);
-        if (end - start <= surelyFits)
-            continue;
         // The line's characters: in the stretch charAt() keeps when it holds them all, which
         // it nearly always does, read in order; copied otherwise.
         charAt(start);
@@ -354,7 +353,7 @@ void SitemapText::ensureRows() const {
             if (x + m_advances[unit(i)] > width && i > start) {
                 // A surrogate pair stays on one row.
                 start = QChar::isLowSurrogate(unit(i)) && i - 1 > start ? i - 1 : i;
-                m_rowStarts.push_back(start);
+                m_breaks.push_back(start);
                 x = start < i ? m_advances[unit(start)] : 0;
             }
             x += m_advances[unit(i)];
@@ -364,23 +363,45 @@ void SitemapText::ensureRows() const {
 
 qsizetype SitemapText::rowCount() const {
     ensureRows();
-    return qsizetype(m_rowStarts.size());
+    return lineCount() + qsizetype(m_breaks.size());
 }
 
 qsizetype SitemapText::rowOf(qsizetype position) const {
     ensureRows();
-    return std::upper_bound(m_rowStarts.cbegin(), m_rowStarts.cend(), position) -
-           m_rowStarts.cbegin() - 1;
+    return lineOf(position) +
+           (std::upper_bound(m_breaks.cbegin(), m_breaks.cend(), position) - m_breaks.cbegin());
 }
 
 SitemapText::Row SitemapText::row(qsizetype index) const {
     ensureRows();
-    const qsizetype start = m_rowStarts[index];
-    const qsizetype line = lineOf(start);
+    // How many breaks come before line `line`, so that its first row is `line` plus that.
+    const auto breaksBefore = [this](qsizetype line) {
+        return qsizetype(std::lower_bound(m_breaks.cbegin(), m_breaks.cend(), lineStart(line)) -
+                         m_breaks.cbegin());
+    };
+    // The row's line is the last whose first row is at most `index`.
+    qsizetype line = index;
+    if (!m_breaks.empty()) {
+        qsizetype low = 0;
+        qsizetype high = std::min(index, lineCount() - 1);
+        while (low < high) {
+            const qsizetype middle = low + (high - low + 1) / 2;
+            if (middle + breaksBefore(middle) <= index)
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        line = low;
+    }
+    const qsizetype before = breaksBefore(line);
+    const qsizetype within = index - line - before;
+    const qsizetype start =
+        within == 0 ? lineStart(line) : m_breaks[std::size_t(before + within - 1)];
     const qsizetype end = lineEnd(line);
     // The next row goes on the same line, or starts the next line after this one's break.
-    const qsizetype next = index + 1 < rowCount() ? std::min(m_rowStarts[index + 1], end) : end;
-    return {line, start, next - start};
+    const std::size_t next = std::size_t(before + within);
+    const qsizetype to = next < m_breaks.size() ? std::min(m_breaks[next], end) : end;
+    return {line, start, to - start};
 }
 
 int SitemapText::rowHeight() const {
@@ -418,7 +439,7 @@ void SitemapText::updateAdvances() {
         m_advances[c] = float(space);
     m_advances[0x2028] = m_advances[0x2029] = float(space);
     m_advances[u'\t'] = float(m_widestCharacter);
-    m_rowStarts.clear();
+    m_rowsKnown = false;
     updateScrollBar();
 }
 
@@ -485,9 +506,9 @@ std::pair<qsizetype, qsizetype> SitemapText::wordAt(qsizetype position) const {
     // of more than that many characters is taken in pieces.
     constexpr qsizetype reach = 4096;
     const qsizetype line = lineOf(position);
-    const qsizetype from = std::max(m_lineStarts[line], position - reach);
+    const qsizetype from = std::max(lineStart(line), position - reach);
     const qsizetype to =
-        std::min(line + 1 < lineCount() ? m_lineStarts[line + 1] : m_size, position + reach);
+        std::min(line + 1 < lineCount() ? lineStart(line + 1) : m_size, position + reach);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Word, textMid(from, to - from));
     finder.setPosition(int(position - from));
     // The stretch between two boundaries: a word, or the spaces or signs between.
@@ -504,19 +525,19 @@ qsizetype SitemapText::normalized(qsizetype position) const {
         charAt(position - 1).isHighSurrogate())
         --position;
     const qsizetype line = lineOf(position);
-    return std::min(position, std::max(lineEnd(line), m_lineStarts[line]));
+    return std::min(position, std::max(lineEnd(line), lineStart(line)));
 }
 
 qsizetype SitemapText::nextPosition(qsizetype position) const {
     const qsizetype line = lineOf(position);
     if (position >= lineEnd(line))
-        return line + 1 < lineCount() ? m_lineStarts[line + 1] : m_size;
+        return line + 1 < lineCount() ? lineStart(line + 1) : m_size;
     return normalized(position + (charAt(position).isHighSurrogate() ? 2 : 1));
 }
 
 qsizetype SitemapText::previousPosition(qsizetype position) const {
     const qsizetype line = lineOf(position);
-    if (position == m_lineStarts[line])
+    if (position == lineStart(line))
         return line > 0 ? lineEnd(line - 1) : 0;
     return normalized(position - 1);
 }
@@ -638,7 +659,7 @@ void SitemapText::keyPressEvent(QKeyEvent *event) {
     // words, within a line; a line break is one step of its own.
     case Qt::Key_Left:
         to = previousPosition(m_cursor);
-        if (control && to >= m_lineStarts[line])
+        if (control && to >= lineStart(line))
             to = normalized(wordAt(to).first);
         break;
     case Qt::Key_Right:
@@ -660,7 +681,7 @@ void SitemapText::keyPressEvent(QKeyEvent *event) {
         return;
     }
     case Qt::Key_Home:
-        to = control ? 0 : m_lineStarts[line];
+        to = control ? 0 : lineStart(line);
         break;
     case Qt::Key_End:
         to = control ? m_size : lineEnd(line);

@@ -12,21 +12,35 @@
 class QFont;
 class QTextLayout;
 
-// A text the view shows, read a stretch at a time; it never changes.
+// A text the view shows, read a stretch at a time; it never changes. It tells its own lines
+// and characters, so that a text that knows them without being read through, such as a
+// sitemap held as its entries, costs the view no pass over it.
 class ShownText {
 public:
     virtual ~ShownText() = default;
     virtual qsizetype size() const = 0;
     // `length` code units from `from`, both within the text.
     virtual QString mid(qsizetype from, qsizetype length) const = 0;
+    // A line starts at 0 and after each line feed.
+    virtual qsizetype lineCount() const = 0;
+    // REQUIRES: 0 <= line < lineCount().
+    virtual qsizetype lineStart(qsizetype line) const = 0;
+    // Where line `line`'s text ends: before its CR LF or LF, or at the end of the text.
+    virtual qsizetype lineEnd(qsizetype line) const = 0;
+    // The line that holds `position`, from 0 to size().
+    virtual qsizetype lineOf(qsizetype position) const = 0;
+    // The lines longer than `length` code units, their CR LF or LF left out, in order.
+    virtual std::vector<qsizetype> linesLongerThan(qsizetype length) const = 0;
+    // Each distinct character of the text once, a surrogate pair as its two code units.
+    virtual QString characters() const = 0;
 };
 
 // A read-only view of a long text, such as a sitemap of hundreds of thousands of lines, that
-// costs what is on screen. The text is kept whole; it is broken into lines once, when it is
-// set, and a line too long for the view's width is wrapped into rows by adding up its
-// characters' advances, without laying it out: a line short enough to fit whatever its
-// characters costs nothing more. Only the rows on screen are ever laid out, so showing,
-// hiding and scrolling cost the same whatever the text's size and however long its lines.
+// costs what is on screen. The text tells where its lines are; only a line too long to fit
+// whatever its characters is wrapped into rows, by adding up its characters' advances
+// without laying it out, and the view keeps where those extra rows start. Only the rows on screen
+// are ever laid out, so showing, hiding and scrolling cost the same whatever the text's size and
+// however long its lines.
 //
 // Positions are offsets in the text's UTF-16 code units, from 0 to its size. The user
 // scrolls, selects with the mouse and keyboard, and copies with the platform's copy key or
@@ -39,7 +53,8 @@ public:
     explicit SitemapText(QWidget *parent = nullptr);
     ~SitemapText() override;
 
-    // Shows `text` from its first row with nothing selected. Costs a pass over the text.
+    // Shows `text` from its first row with nothing selected. A plain string costs a pass over
+    // it.
     void setText(const QString &text);
     void setText(std::shared_ptr<const ShownText> text);
     qsizetype textSize() const { return m_size; }
@@ -80,10 +95,10 @@ private:
     };
     enum class Anchor { Move, Keep };
 
-    qsizetype lineCount() const { return qsizetype(m_lineStarts.size()); }
-    qsizetype lineOf(qsizetype position) const;
-    // Where line `line`'s text ends: before its CR LF or LF, or at the end of the text.
-    qsizetype lineEnd(qsizetype line) const;
+    qsizetype lineCount() const { return m_text->lineCount(); }
+    qsizetype lineStart(qsizetype line) const { return m_text->lineStart(line); }
+    qsizetype lineOf(qsizetype position) const { return m_text->lineOf(position); }
+    qsizetype lineEnd(qsizetype line) const { return m_text->lineEnd(line); }
     qsizetype rowCount() const;
     qsizetype rowOf(qsizetype position) const;
     Row row(qsizetype index) const;
@@ -117,19 +132,16 @@ private:
     // The stretch of the text that charAt() read last, and where it starts.
     mutable QString m_chunk;
     mutable qsizetype m_chunkStart = 0;
-    // The offset where each line starts; the first is 0.
-    std::vector<qsizetype> m_lineStarts;
-    // Whether the line break before each line is CR LF rather than LF alone, so that a line's
-    // end is known without reading the text.
-    std::vector<bool> m_crBefore;
     // Each distinct character of the text once, a surrogate pair as its two code units.
     QString m_distinct;
     // The advance of each UTF-16 code unit in the drawn font, a surrogate pair's on its first
     // half; 0 for characters the text does not hold.
     std::vector<float> m_advances;
     qreal m_widestCharacter = 1;
-    // Where each row starts, for rows of at most m_rowWidth pixels; empty until first needed.
-    mutable std::vector<qsizetype> m_rowStarts;
+    // Where each row that does not start a line starts, for rows of at most m_rowWidth
+    // pixels; known once first needed.
+    mutable std::vector<qsizetype> m_breaks;
+    mutable bool m_rowsKnown = false;
     mutable qreal m_rowWidth = -1;
 
     qsizetype m_anchor = 0;

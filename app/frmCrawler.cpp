@@ -59,6 +59,14 @@ public:
     QString mid(qsizetype from, qsizetype length) const override {
         return m_document.mid(from, length);
     }
+    qsizetype lineCount() const override { return m_document.lineCount(); }
+    qsizetype lineStart(qsizetype line) const override { return m_document.lineStart(line); }
+    qsizetype lineEnd(qsizetype line) const override { return m_document.lineEnd(line); }
+    qsizetype lineOf(qsizetype position) const override { return m_document.lineOf(position); }
+    std::vector<qsizetype> linesLongerThan(qsizetype length) const override {
+        return m_document.linesLongerThan(length);
+    }
+    QString characters() const override { return m_document.characters(); }
 
 private:
     SitemapDocument m_document;

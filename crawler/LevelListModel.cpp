@@ -103,9 +103,11 @@ QStringList LevelListModel::entries() const {
 
 class LevelListModel::Frozen final : public FrozenLinks {
 public:
-    Frozen(std::vector<std::shared_ptr<const std::string>> stores, std::vector<Entry> entries)
+    Frozen(std::vector<std::shared_ptr<const std::string>> stores, std::vector<Entry> entries,
+           std::array<std::uint64_t, 2> plainCharacters)
         : m_stores(std::move(stores))
-        , m_entries(std::move(entries)) {
+        , m_entries(std::move(entries))
+        , m_plainCharacters(plainCharacters) {
         for (const std::shared_ptr<const std::string> &store : m_stores)
             m_bytes.push_back(store->data());
     }
@@ -114,6 +116,8 @@ public:
     QString at(qsizetype index) const override { return addressFromBytes(bytesAt(index)); }
 
     qsizetype escapedSize(qsizetype index, Units units) const override {
+        if (m_entries[std::size_t(index)].plain)
+            return qsizetype(m_entries[std::size_t(index)].size);
         // An ASCII address is as long as its bytes, but for what escaping adds and, in UTF-8,
         // the three bytes of the character that replaces a control character.
         const std::string_view bytes = bytesAt(index);
@@ -144,6 +148,29 @@ public:
             out += escapedText(addressFromBytes(bytes));
     }
 
+    qsizetype addCharacters(qsizetype index, CharacterSet &characters) const override {
+        if (!m_entries[std::size_t(index)].plain)
+            return FrozenLinks::addCharacters(index, characters);
+        for (const char c : bytesAt(index))
+            characters.units[static_cast<unsigned char>(c)] = 1;
+        return 0;
+    }
+    qsizetype lineFeeds(qsizetype index) const override {
+        return m_entries[std::size_t(index)].plain ? 0 : FrozenLinks::lineFeeds(index);
+    }
+    void addAllCharacters(CharacterSet &characters) const override {
+        // The plain entries' characters were gathered as they were added: only the others
+        // are read.
+        for (char16_t u = 0; u < 128; ++u) {
+            if ((m_plainCharacters[u / 64] >> (u % 64)) & 1)
+                characters.units[u] = 1;
+        }
+        for (qsizetype index = 0; index < count(); ++index) {
+            if (!m_entries[std::size_t(index)].plain)
+                FrozenLinks::addCharacters(index, characters);
+        }
+    }
+
 private:
     std::string_view bytesAt(qsizetype index) const {
         const Entry &entry = m_entries[std::size_t(index)];
@@ -155,6 +182,7 @@ private:
     // store itself, which its owner may go on appending to beyond them.
     std::vector<const char *> m_bytes;
     std::vector<Entry> m_entries;
+    std::array<std::uint64_t, 2> m_plainCharacters;
 };
 
 std::shared_ptr<const FrozenLinks> LevelListModel::freeze() const {
@@ -162,7 +190,7 @@ std::shared_ptr<const FrozenLinks> LevelListModel::freeze() const {
     entries.reserve(std::size_t(m_count));
     for (const Block &block : m_blocks)
         entries.insert(entries.end(), block.cbegin(), block.cend());
-    return std::make_shared<Frozen>(m_stores, std::move(entries));
+    return std::make_shared<Frozen>(m_stores, std::move(entries), m_plainCharacters);
 }
 
 void LevelListModel::add(const QString &text) {
@@ -175,12 +203,12 @@ void LevelListModel::add(const QString &text) {
     }
     const std::size_t begin = m_own->size();
     appendAddressBytes(text, *m_own);
-    insert({begin, storeIndex(m_own), m_own->size() - begin});
+    insert(begin, storeIndex(m_own), m_own->size() - begin);
 }
 
 void LevelListModel::addStored(std::shared_ptr<const std::string> store, std::size_t begin,
                                std::size_t size) {
-    insert({begin, storeIndex(std::move(store)), size});
+    insert(begin, storeIndex(std::move(store)), size);
 }
 
 std::uint64_t LevelListModel::storeIndex(std::shared_ptr<const std::string> store) {
@@ -195,7 +223,21 @@ std::uint64_t LevelListModel::storeIndex(std::shared_ptr<const std::string> stor
     return m_stores.size() - 1;
 }
 
-void LevelListModel::insert(const Entry &added) {
+void LevelListModel::insert(std::size_t begin, std::uint64_t store, std::size_t size) {
+    Entry added{begin, store, size, 0};
+    // A plain address: every byte printable ASCII other than "&", "<" and ">".
+    std::array<std::uint64_t, 2> characters{};
+    bool plain = true;
+    for (const char c : bytesOf(added)) {
+        const auto u = static_cast<unsigned char>(c);
+        plain &= u >= 0x20 && u < 0x80 && u != '&' && u != '<' && u != '>';
+        characters[(u / 64) & 1] |= std::uint64_t(1) << (u % 64);
+    }
+    if (plain) {
+        added.plain = 1;
+        m_plainCharacters[0] |= characters[0];
+        m_plainCharacters[1] |= characters[1];
+    }
     std::size_t block = m_blocks.size() - 1;
     std::size_t place = m_blocks[block].size();
     if (m_order == Order::Sorted && m_count > 0) {
@@ -237,6 +279,7 @@ void LevelListModel::clear() {
     m_blocks.assign(1, Block());
     m_firstRows.assign(1, 0);
     m_count = 0;
+    m_plainCharacters = {};
     ++m_generation;
     const bool hadSelection = m_selected >= 0;
     m_selected = -1;

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <array>
 
 #include <cstdint>
 #include <memory>
@@ -79,12 +80,15 @@ private:
     struct Entry {
         std::uint64_t begin : 40;
         std::uint64_t store : 24;
-        std::uint64_t size;
+        std::uint64_t size : 63;
+        // 1: the address is ASCII with nothing to escape and no control character, so its
+        // escaped text is its bytes, without a line break.
+        std::uint64_t plain : 1;
     };
     using Block = std::vector<Entry>;
 
-    // Files `added` in its place.
-    void insert(const Entry &added);
+    // Files the address of `size` bytes at `begin` in `store` in its place.
+    void insert(std::size_t begin, std::uint64_t store, std::size_t size);
     // The index of `store` in m_stores, which takes it in when new.
     std::uint64_t storeIndex(std::shared_ptr<const std::string> store);
     // The block holding row `index`, 0 <= index < count().
@@ -104,6 +108,8 @@ private:
     // The row of each block's first entry.
     std::vector<int> m_firstRows;
     int m_count = 0;
+    // The ASCII characters of the plain entries, a bit each.
+    std::array<std::uint64_t, 2> m_plainCharacters{};
     int m_selected = -1;
     quint64 m_generation = 0;
 };

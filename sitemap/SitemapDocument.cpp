@@ -3,6 +3,7 @@
 #include "Sitemap.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 
@@ -11,6 +12,31 @@ const std::array<QStringView, levels> levelPriorities = {u"0.80", u"0.60", u"0.5
                                                          u"0.40", u"0.30", u"0.20"};
 // Entries of levels 4 and 5 follow the previous entry on its own line.
 constexpr int deepestLevelOnNewLine = 3;
+// An entry's text but for its address, frequency and date, and the date's.
+constexpr QStringView entryFixed = u"<url>\r\n<loc></loc>\r\n<priority>1.00</priority>\r\n"
+                                   u"<changefreq></changefreq>\r\n</url>";
+constexpr QStringView dateFixed = u"<lastmod></lastmod>\r\n";
+// The line feeds of an entry with no line feed in its fields, beside the one before it.
+constexpr qsizetype entryBreaks = 4;
+// No line of an entry is longer than this but those its fields are on ("<priority>0.80
+// </priority>"), and those that run across two entries are shorter ("</url><url>").
+constexpr qsizetype fixedLineLength = 25;
+
+// Adds to `out` the lines of `text` longer than `length`, where `text` starts in line
+// `line`: each line that ends in a line feed of `text`, bar the first unless `fromStart`.
+void addLongLines(QStringView text, qsizetype line, bool fromStart, qsizetype length,
+                  std::vector<qsizetype> &out) {
+    qsizetype start = fromStart ? 0 : -1;
+    for (qsizetype at = text.indexOf(u'\n'); at >= 0; at = text.indexOf(u'\n', at + 1)) {
+        qsizetype end = at;
+        if (end > start && start >= 0 && text[end - 1] == u'\r')
+            --end;
+        if (start >= 0 && end - start > length)
+            out.push_back(line);
+        ++line;
+        start = at + 1;
+    }
+}
 
 QString documentHead() {
     return QLatin1String("<?xml version='1.0' encoding='UTF-8'?>\r\n"
@@ -78,6 +104,43 @@ void FrozenLinks::appendEscaped(QString &out, qsizetype index) const {
     out += escapedText(at(index));
 }
 
+qsizetype FrozenLinks::addCharacters(qsizetype index, CharacterSet &characters) const {
+    const QString escaped = escapedText(at(index));
+    characters.add(escaped);
+    return escaped.count(u'\n');
+}
+
+qsizetype FrozenLinks::lineFeeds(qsizetype index) const {
+    return escapedText(at(index)).count(u'\n');
+}
+
+void FrozenLinks::addAllCharacters(CharacterSet &characters) const {
+    for (qsizetype index = 0; index < count(); ++index)
+        addCharacters(index, characters);
+}
+
+void CharacterSet::add(QStringView text) {
+    char16_t before = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        units[u] = 1;
+        if (QChar::isHighSurrogate(before) && QChar::isLowSurrogate(u))
+            pairs.insert(QChar::surrogateToUcs4(before, u));
+        before = u;
+    }
+}
+
+QString CharacterSet::text() const {
+    QString result;
+    for (char32_t c = 0; c < 0x10000; ++c) {
+        if (units[c] && !QChar::isSurrogate(c))
+            result += QChar(c);
+    }
+    for (const char32_t c : pairs)
+        result += QString::fromUcs4(&c, 1);
+    return result;
+}
+
 // Pieces are numbered: 0 the head, 1 to n the entries, n + 1 the end.
 struct SitemapDocument::Description {
     QString head = documentHead();
@@ -91,8 +154,115 @@ struct SitemapDocument::Description {
     std::vector<DescribedEntry> chosen;
     // Where each piece starts in the text, and the text's size after the last.
     std::vector<qsizetype> offsets;
+    // How many line feeds come before each piece, and in the whole text after the last; and
+    // each character of the text once. Found by findLines(), once.
+    mutable std::once_flag linesFound;
+    mutable std::vector<qsizetype> breaksBefore;
+    mutable QString characters;
 
     qsizetype pieceCount() const { return qsizetype(offsets.size()) - 1; }
+    bool isEntry(qsizetype piece) const { return piece > 0 && piece + 1 < pieceCount(); }
+
+    void findLines() const {
+        std::call_once(linesFound, [this] {
+            CharacterSet found;
+            const qsizetype frequencyBreaks = frequency.count(u'\n');
+            std::array<bool, levels> usedLevel{};
+            bool anyEntry = false;
+            bool anyDate = false;
+            breaksBefore.assign(offsets.size(), 0);
+            qsizetype breaks = 0;
+            for (qsizetype piece = 0; piece < pieceCount(); ++piece) {
+                if (!isEntry(piece)) {
+                    const QString made = text(piece);
+                    found.add(made);
+                    breaks += made.count(u'\n');
+                } else {
+                    const DescribedEntry described = entry(piece);
+                    if (described.level < 0) {
+                        const QString escaped = escapedText(start);
+                        found.add(escaped);
+                        breaks += escaped.count(u'\n');
+                    } else if (hasChosen) {
+                        usedLevel[std::size_t(described.level)] = true;
+                        breaks += lists[std::size_t(described.level)]->addCharacters(
+                            described.index, found);
+                    } else {
+                        // Every entry of the list is in the document: its characters are
+                        // added at once, below.
+                        usedLevel[std::size_t(described.level)] = true;
+                        breaks += lists[std::size_t(described.level)]->lineFeeds(described.index);
+                    }
+                    if (!described.lastmod.isNull()) {
+                        anyDate = true;
+                        found.add(described.lastmod);
+                        breaks += described.lastmod.count(u'\n') + 1;
+                    }
+                    anyEntry = true;
+                    breaks += (ownLine(piece) ? 1 : 0) + entryBreaks + frequencyBreaks;
+                }
+                breaksBefore[std::size_t(piece) + 1] = breaks;
+            }
+            if (anyEntry) {
+                found.add(entryFixed);
+                found.add(frequency);
+            }
+            if (anyDate)
+                found.add(dateFixed);
+            for (int level = 0; level < levels; ++level) {
+                if (!usedLevel[std::size_t(level)])
+                    continue;
+                found.add(levelPriorities[std::size_t(level)]);
+                if (!hasChosen)
+                    lists[std::size_t(level)]->addAllCharacters(found);
+            }
+            characters = found.text();
+        });
+    }
+
+    // Whether entry `piece` holds no line feed but its format's, and so has its lines where
+    // its format puts them.
+    bool regularLines(qsizetype piece, const DescribedEntry &described) const {
+        const qsizetype breaks =
+            breaksBefore[std::size_t(piece) + 1] - breaksBefore[std::size_t(piece)];
+        return breaks ==
+               (ownLine(piece) ? 1 : 0) + entryBreaks + (described.lastmod.isNull() ? 0 : 1);
+    }
+
+    // Where the line feeds of piece `piece` are, from its start: found by the format for an
+    // entry with regular lines, by making the piece otherwise.
+    std::vector<qsizetype> breaksIn(qsizetype piece) const {
+        std::vector<qsizetype> result;
+        if (isEntry(piece)) {
+            const DescribedEntry described = entry(piece);
+            if (regularLines(piece, described)) {
+                const qsizetype own = ownLine(piece) ? 1 : 0;
+                const bool dated = !described.lastmod.isNull();
+                const qsizetype dateSize = dated ? dateFixed.size() + described.lastmod.size() : 0;
+                const qsizetype address = offsets[std::size_t(piece) + 1] -
+                                          offsets[std::size_t(piece)] - 2 * own -
+                                          entryFixed.size() - frequency.size() - dateSize;
+                // Each line of the format ends in CR LF: "<url>", "<loc>", "<lastmod>" if
+                // dated, "<priority>" and "<changefreq>".
+                qsizetype at = 2 * own;
+                if (own)
+                    result.push_back(1);
+                for (const qsizetype length :
+                     {qsizetype(5), 11 + address, dated ? 19 + described.lastmod.size() : -1,
+                      qsizetype(25), 25 + frequency.size()}) {
+                    if (length < 0)
+                        continue;
+                    at += length + 2;
+                    result.push_back(at - 1);
+                }
+                return result;
+            }
+        }
+        const QString made = text(piece);
+        for (qsizetype at = made.indexOf(u'\n'); at >= 0; at = made.indexOf(u'\n', at + 1))
+            result.push_back(at);
+        return result;
+    }
 
     DescribedEntry entry(qsizetype piece) const {
         if (hasChosen)
@@ -125,11 +295,8 @@ struct SitemapDocument::Description {
                                   ? measure(escapedText(start))
                                   : lists[std::size_t(level)]->escapedSize(described.index, units);
         const bool dated = !described.lastmod.isNull();
-        constexpr QStringView fixed = u"<url>\r\n<loc></loc>\r\n<priority>1.00</priority>\r\n"
-                                      u"<changefreq></changefreq>\r\n</url>";
-        constexpr QStringView date = u"<lastmod></lastmod>\r\n";
-        return (ownLine(piece) ? 2 : 0) + fixed.size() + loc + measure(frequency) +
-               (dated ? date.size() + measure(described.lastmod) : 0);
+        return (ownLine(piece) ? 2 : 0) + entryFixed.size() + loc + measure(frequency) +
+               (dated ? dateFixed.size() + measure(described.lastmod) : 0);
     }
 
     QString text(qsizetype piece) const {
@@ -187,6 +354,126 @@ qsizetype SitemapDocument::pieceUtf8Size(qsizetype index) const {
 
 bool SitemapDocument::startsWithLineBreak(qsizetype index) const {
     return d->ownLine(index);
+}
+
+qsizetype SitemapDocument::lineCount() const {
+    if (!d)
+        return 1;
+    d->findLines();
+    return d->breaksBefore.back() + 1;
+}
+
+qsizetype SitemapDocument::lineStart(qsizetype line) const {
+    if (!d || line <= 0)
+        return 0;
+    d->findLines();
+    // The line starts after the text's line feed number `line`, counting from 1.
+    const std::vector<qsizetype> &before = d->breaksBefore;
+    const auto piece =
+        qsizetype(std::lower_bound(before.cbegin(), before.cend(), line) - before.cbegin() - 1);
+    const std::vector<qsizetype> breaks = d->breaksIn(piece);
+    return d->offsets[std::size_t(piece)] +
+           breaks[std::size_t(line - before[std::size_t(piece)] - 1)] + 1;
+}
+
+qsizetype SitemapDocument::lineEnd(qsizetype line) const {
+    if (!d || line + 1 >= lineCount())
+        return size();
+    // Every line feed of the format follows a carriage return; one in a field may not.
+    const qsizetype feed = lineStart(line + 1) - 1;
+    const std::vector<qsizetype> &offsets = d->offsets;
+    const auto piece =
+        qsizetype(std::upper_bound(offsets.cbegin(), offsets.cend(), feed) - offsets.cbegin() - 1);
+    const qsizetype start = lineStart(line);
+    if (feed == start)
+        return feed;
+    if (d->isEntry(piece) && !d->regularLines(piece, d->entry(piece))) {
+        const QString made = d->text(piece);
+        const qsizetype at = feed - offsets[std::size_t(piece)];
+        return at > 0 && made.at(at - 1) == u'\r' ? feed - 1 : feed;
+    }
+    return feed - 1;
+}
+
+qsizetype SitemapDocument::lineOf(qsizetype position) const {
+    if (!d)
+        return 0;
+    d->findLines();
+    if (position >= size())
+        return d->breaksBefore.back();
+    position = std::max<qsizetype>(0, position);
+    const std::vector<qsizetype> &offsets = d->offsets;
+    const auto piece = qsizetype(std::upper_bound(offsets.cbegin(), offsets.cend(), position) -
+                                 offsets.cbegin() - 1);
+    const std::vector<qsizetype> breaks = d->breaksIn(piece);
+    return d->breaksBefore[std::size_t(piece)] +
+           (std::lower_bound(breaks.cbegin(), breaks.cend(),
+                             position - offsets[std::size_t(piece)]) -
+            breaks.cbegin());
+}
+
+std::vector<qsizetype> SitemapDocument::linesLongerThan(qsizetype length) const {
+    std::vector<qsizetype> result;
+    if (!d)
+        return result;
+    d->findLines();
+    if (length < fixedLineLength) {
+        // Nearly every line is long: the text is read through.
+        constexpr qsizetype stretch = qsizetype(1) << 20;
+        qsizetype line = 0;
+        qsizetype start = 0;
+        char16_t before = 0;
+        for (qsizetype from = 0; from < size(); from += stretch) {
+            const QString part = mid(from, stretch);
+            for (qsizetype at = part.indexOf(u'\n'); at >= 0; at = part.indexOf(u'\n', at + 1)) {
+                qsizetype end = from + at;
+                if (end > start && (at > 0 ? part[at - 1].unicode() : before) == u'\r')
+                    --end;
+                if (end - start > length)
+                    result.push_back(line);
+                ++line;
+                start = from + at + 1;
+            }
+            before = part.back().unicode();
+        }
+        if (size() - start > length)
+            result.push_back(line);
+        return result;
+    }
+    // The head's lines lie wholly within it; past it, only the lines of an entry's fields can
+    // be long, and the lines that run from one piece into the next are short.
+    addLongLines(d->text(0), 0, true, length, result);
+    const qsizetype frequencySize = d->frequency.size();
+    for (qsizetype piece = 1; piece + 1 < d->pieceCount(); ++piece) {
+        const DescribedEntry described = d->entry(piece);
+        const qsizetype first = d->breaksBefore[std::size_t(piece)];
+        if (!d->regularLines(piece, described)) {
+            addLongLines(d->text(piece), first, false, length, result);
+            continue;
+        }
+        const qsizetype own = d->ownLine(piece) ? 1 : 0;
+        const bool dated = !described.lastmod.isNull();
+        const qsizetype dateSize = dated ? dateFixed.size() + described.lastmod.size() : 0;
+        const qsizetype address = d->offsets[std::size_t(piece) + 1] -
+                                  d->offsets[std::size_t(piece)] - 2 * own - entryFixed.size() -
+                                  frequencySize - dateSize;
+        // <loc>, then <lastmod> if dated, <priority> and <changefreq>.
+        qsizetype line = first + own + 1;
+        if (address + 11 > length)
+            result.push_back(line);
+        if (dated && described.lastmod.size() + 19 > length)
+            result.push_back(line + 1);
+        if (frequencySize + 25 > length)
+            result.push_back(line + (dated ? 3 : 2));
+    }
+    return result;
+}
+
+QString SitemapDocument::characters() const {
+    if (!d)
+        return {};
+    d->findLines();
+    return d->characters;
 }
 
 QString SitemapDocument::mid(qsizetype from, qsizetype length) const {

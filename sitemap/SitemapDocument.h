@@ -2,11 +2,22 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <array>
 #include <memory>
 #include <vector>
+
+// Which characters a text holds: each UTF-16 code unit, and each surrogate pair whole.
+struct CharacterSet {
+    std::vector<unsigned char> units = std::vector<unsigned char>(0x10000);
+    QSet<char32_t> pairs;
+
+    void add(QStringView text);
+    // Each character once, a surrogate pair as its two code units; no lone surrogate.
+    QString text() const;
+};
 
 // The addresses of one level list as they stood when a document was built: they stay as
 // they are whatever becomes of the list afterwards, emptied by New included. Read from any
@@ -24,6 +35,13 @@ public:
     virtual qsizetype escapedSize(qsizetype index, Units units) const;
     // Appends escapedText(at(index)) to `out`.
     virtual void appendEscaped(QString &out, qsizetype index) const;
+    // Adds the characters of escapedText(at(index)) to `characters`; returns how many line
+    // feeds it holds.
+    virtual qsizetype addCharacters(qsizetype index, CharacterSet &characters) const;
+    // How many line feeds escapedText(at(index)) holds.
+    virtual qsizetype lineFeeds(qsizetype index) const;
+    // Adds the characters of every entry's escaped text to `characters`.
+    virtual void addAllCharacters(CharacterSet &characters) const;
 };
 
 // A sitemap document held as what it is made of, not as its text: the start address, the
@@ -54,6 +72,22 @@ public:
     bool startsWithLineBreak(qsizetype index) const;
     // Whether piece `index` is an entry, and how many of them the document has.
     bool isEntry(qsizetype index) const { return index > 0 && index + 1 < pieceCount(); }
+
+    // The text's lines, each but the last ending in a line feed, told without making the
+    // text: each entry's lines are fixed by its fields, and only the pieces whose fields hold
+    // line feeds are made to find theirs. The first call reads each address once; later
+    // calls cost a search.
+    qsizetype lineCount() const;
+    // Where line `line` starts. REQUIRES: 0 <= line < lineCount().
+    qsizetype lineStart(qsizetype line) const;
+    // Where line `line`'s text ends: before its CR LF or LF, or at the end of the text.
+    qsizetype lineEnd(qsizetype line) const;
+    // The line that holds `position`, from 0 to size().
+    qsizetype lineOf(qsizetype position) const;
+    // The lines longer than `length` code units (their CR LF or LF left out), in order.
+    std::vector<qsizetype> linesLongerThan(qsizetype length) const;
+    // Each distinct character of the text once, a surrogate pair as its two code units.
+    QString characters() const;
 
 private:
     friend class SitemapWriter;

@@ -41,7 +41,8 @@ void tst_LevelListModel::keepsOrderAndSelection() {
                              QStringLiteral("\U00010428"),
                              QString(QChar(0xD801)),
                              QStringLiteral("\u00E9"),
-                             QStringLiteral("?a=1&amp;b=<i>\x01")};
+                             QStringLiteral("?a=1&amp;b=<i>\x01"),
+                             QStringLiteral("/a\r\nb\nc\rd\te")};
     for (int i = 0; i < entries; ++i) {
         QString entry = QStringLiteral("http://s.test/%1").arg(random.bounded(entries / 2)) +
                         tails[random.bounded(int(std::size(tails)))];
@@ -75,6 +76,8 @@ void tst_LevelListModel::keepsOrderAndSelection() {
     QVERIFY(!list.select(entries));
     list.clear();
     QCOMPARE(frozen->count(), entries);
+    CharacterSet characters;
+    CharacterSet expectedCharacters;
     for (int row = 0; row < entries; ++row) {
         QCOMPARE(frozen->at(row), expected.at(row));
         QString escaped;
@@ -82,7 +85,14 @@ void tst_LevelListModel::keepsOrderAndSelection() {
         QCOMPARE(escaped, escapedText(expected.at(row)));
         QCOMPARE(frozen->escapedSize(row, FrozenLinks::Units::Utf16), escaped.size());
         QCOMPARE(frozen->escapedSize(row, FrozenLinks::Units::Utf8), escaped.toUtf8().size());
+        QCOMPARE(frozen->addCharacters(row, characters), escaped.count(u'\n'));
+        QCOMPARE(frozen->lineFeeds(row), escaped.count(u'\n'));
+        expectedCharacters.add(escaped);
     }
+    QCOMPARE(characters.text(), expectedCharacters.text());
+    CharacterSet all;
+    frozen->addAllCharacters(all);
+    QCOMPARE(all.text(), expectedCharacters.text());
     QCOMPARE(list.count(), 0);
     QCOMPARE(list.selectedRow(), -1);
     list.add(QStringLiteral("b"));

@@ -4,7 +4,9 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 namespace {
 
@@ -64,6 +66,43 @@ public:
     }
 };
 
+// Checks that what `document` tells of its lines and characters is what its text holds.
+void checkLines(const SitemapDocument &document) {
+    const QString text = document.text();
+    std::vector<qsizetype> starts{0};
+    for (qsizetype at = text.indexOf(u'\n'); at >= 0; at = text.indexOf(u'\n', at + 1))
+        starts.push_back(at + 1);
+    QCOMPARE(document.lineCount(), qsizetype(starts.size()));
+    std::vector<qsizetype> ends;
+    for (qsizetype line = 0; line < qsizetype(starts.size()); ++line) {
+        const qsizetype start = starts[std::size_t(line)];
+        qsizetype end = text.size();
+        if (line + 1 < qsizetype(starts.size())) {
+            end = starts[std::size_t(line) + 1] - 1;
+            end -= end > start && text.at(end - 1) == u'\r' ? 1 : 0;
+        }
+        ends.push_back(end);
+        QCOMPARE(document.lineStart(line), start);
+        QCOMPARE(document.lineEnd(line), end);
+    }
+    for (qsizetype position = 0; position <= text.size(); ++position) {
+        const auto line = qsizetype(std::upper_bound(starts.cbegin(), starts.cend(), position) -
+                                    starts.cbegin() - 1);
+        QCOMPARE(document.lineOf(position), line);
+    }
+    for (const qsizetype length : {0, 5, 11, 24, 25, 26, 30, 60}) {
+        std::vector<qsizetype> expected;
+        for (qsizetype line = 0; line < qsizetype(starts.size()); ++line) {
+            if (ends[std::size_t(line)] - starts[std::size_t(line)] > length)
+                expected.push_back(line);
+        }
+        QCOMPARE(document.linesLongerThan(length), expected);
+    }
+    CharacterSet characters;
+    characters.add(text);
+    QCOMPARE(document.characters(), characters.text());
+}
+
 } // namespace
 
 class tst_Sitemap : public QObject {
@@ -105,6 +144,18 @@ void tst_Sitemap::document_data() {
     QTest::newRow("empty lists, start address and frequency")
         << ""
         << "" << Lists{} << head + entry("", "1.00", "") + "\r\n</urlset>";
+    const QString longAddress = "http://s.test/" + QString(60, u'x');
+    QTest::newRow("line breaks in addresses, on their own lines and after the entry before")
+        << "http://s.test/\r\n"
+        << "Daily" << Lists{{{"a\nb", longAddress}, {}, {}, {"c\rd"}, {"e\r\n\r\nf", "g"}, {"\n"}}}
+        << head + entry("http://s.test/\r\n", "1.00", "Daily") + "\r\n" +
+               entry("a\nb", "0.80", "Daily") + "\r\n" + entry(longAddress, "0.80", "Daily") +
+               "\r\n" + entry("c\rd", "0.40", "Daily") + entry("e\r\n\r\nf", "0.30", "Daily") +
+               entry("g", "0.30", "Daily") + entry("\n", "0.20", "Daily") + "\r\n</urlset>";
+    QTest::newRow("a line break in the frequency")
+        << s << "Da\nily" << Lists{{{longAddress}, {}, {}, {}, {"e"}, {}}}
+        << head + entry(s, "1.00", "Da\nily") + "\r\n" + entry(longAddress, "0.80", "Da\nily") +
+               entry("e", "0.30", "Da\nily") + "\r\n</urlset>";
 }
 
 void tst_Sitemap::document() {
@@ -114,7 +165,9 @@ void tst_Sitemap::document() {
     QFETCH(QString, expected);
 
     ListsView view(start, lists);
-    QCOMPARE(BuildSitemap(view, frequency).text(), expected);
+    const SitemapDocument document = BuildSitemap(view, frequency);
+    QCOMPARE(document.text(), expected);
+    checkLines(document);
 }
 
 void tst_Sitemap::walkLeavesLastEntrySelected() {
@@ -127,11 +180,16 @@ void tst_Sitemap::entriesLeftOutAndDated() {
     ListsView view("-start", Lists{{{"-a", "da"}, {"-b"}, {}, {}, {"-e", "e"}, {"df"}}});
     const Notes notes;
     const QString date = "2026-01-02T03:04:05+00:00";
-    QCOMPARE(BuildSitemap(view, "Daily", &notes).text(),
-             head + entry("da", "0.80", "Daily", date) + entry("e", "0.30", "Daily") +
-                 entry("df", "0.20", "Daily", date) + "\r\n</urlset>");
+    const SitemapDocument chosen = BuildSitemap(view, "Daily", &notes);
+    QCOMPARE(chosen.text(), head + entry("da", "0.80", "Daily", date) +
+                                entry("e", "0.30", "Daily") + entry("df", "0.20", "Daily", date) +
+                                "\r\n</urlset>");
+    checkLines(chosen);
     ListsView none("-start", Lists{{{"-a"}, {}, {}, {}, {}, {}}});
-    QCOMPARE(BuildSitemap(none, "Daily", &notes).text(), head + "</urlset>");
+    const SitemapDocument empty = BuildSitemap(none, "Daily", &notes);
+    QCOMPARE(empty.text(), head + "</urlset>");
+    checkLines(empty);
+    checkLines(SitemapDocument());
 
     // A split counts the dates: a document within the limit undated is split dated.
     ListsView all("d", Lists{{{"d1", "d2", "d3"}, {}, {}, {}, {}, {}}});
