@@ -136,13 +136,7 @@ public:
 
     void appendEscaped(QString &out, qsizetype index) const override {
         const std::string_view bytes = bytesAt(index);
-        unsigned char any = 0;
-        bool special = false;
-        for (const char c : bytes) {
-            any |= static_cast<unsigned char>(c);
-            special |= c == '&' || c == '<' || c == '>' || static_cast<unsigned char>(c) < 0x20;
-        }
-        if (any < 0x80 && !special)
+        if (m_entries[std::size_t(index)].plain)
             out += QLatin1StringView(bytes.data(), qsizetype(bytes.size()));
         else
             out += escapedText(addressFromBytes(bytes));

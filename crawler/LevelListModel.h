@@ -4,8 +4,8 @@
 
 #include <QObject>
 #include <QStringList>
-#include <array>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
